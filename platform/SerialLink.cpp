@@ -1,0 +1,97 @@
+#include "platform/SerialLink.h"
+
+#include <QDeadlineTimer>
+#include <QIODevice>
+#include <QRegularExpression>
+
+SerialLink::~SerialLink() = default;
+
+bool QtSerialLink::open(const QString &device, const LineSettings &settings, QString *error)
+{
+    if (m_port.isOpen())
+        m_port.close();
+    m_settings = settings;
+    m_device = device;
+    m_port.setPortName(device);
+    m_port.setBaudRate(settings.baudRate);
+    m_port.setParity(settings.parity);
+    m_port.setDataBits(settings.dataBits);
+    m_port.setStopBits(settings.stopBits);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (m_port.open(QIODevice::WriteOnly))
+        return true;
+    if (error)
+        *error = QStringLiteral("Could not open %1: %2").arg(device, m_port.errorString());
+    return false;
+}
+
+bool QtSerialLink::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+bool QtSerialLink::write(const QByteArray &bytes, QString *error)
+{
+    // The line time of the bytes plus a generous margin for the driver.
+    const double seconds = bytes.size() * m_settings.bitsPerCharacter() / m_settings.baudRate;
+    const int timeoutMs = 500 + int(seconds * 1000.0);
+    if (writeDrained(m_port, bytes, timeoutMs, error))
+        return true;
+    if (error)
+        *error = QStringLiteral("Could not write to %1: %2").arg(m_device, *error);
+    return false;
+}
+
+void QtSerialLink::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QString *error)
+{
+    auto fail = [&](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (device.write(bytes) != bytes.size())
+        return fail(device.errorString());
+    const QDeadlineTimer deadline(timeoutMs);
+    while (device.bytesToWrite() > 0) {
+        if (!device.waitForBytesWritten(int(deadline.remainingTime()))) {
+            const QString reason = device.errorString();
+            return fail(deadline.hasExpired() || reason.isEmpty() ||
+                                reason == QLatin1String("Unknown error")
+                            ? QStringLiteral("the bytes were not taken within %1 ms").arg(timeoutMs)
+                            : reason);
+        }
+    }
+    return true;
+}
+
+namespace SerialPortNaming {
+
+bool isDevicePath(const QString &text)
+{
+#ifdef Q_OS_WIN
+    static const QRegularExpression com(QStringLiteral("^(\\\\\\\\\\.\\\\)?COM[0-9]+$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return com.match(text).hasMatch();
+#else
+    return text.startsWith(QLatin1Char('/'));
+#endif
+}
+
+QString deviceForNumber(int number)
+{
+    if (number < 1)
+        return {};
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(number);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+#endif
+}
+
+} // namespace SerialPortNaming

@@ -1,0 +1,78 @@
+#pragma once
+// Test doubles for the core: a serial link that records, a clock that is set by hand and
+// a view that remembers what it was told.
+
+#include "core/Clock.h"
+#include "core/MainView.h"
+#include "platform/SerialLink.h"
+
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+class FakeLink : public SerialLink
+{
+public:
+    QString openError;  ///< non-empty: the next opens fail with this reason
+    QString writeError; ///< non-empty: the next writes fail with this reason
+    QStringList opened; ///< devices passed to open()
+    LineSettings lastSettings;
+    QList<QByteArray> written;
+    bool portOpen = false;
+
+    bool open(const QString &device, const LineSettings &settings, QString *error) override
+    {
+        opened << device;
+        lastSettings = settings;
+        if (!openError.isEmpty()) {
+            *error = openError;
+            return false;
+        }
+        portOpen = true;
+        return true;
+    }
+    bool isOpen() const override { return portOpen; }
+    bool write(const QByteArray &bytes, QString *error) override
+    {
+        if (!writeError.isEmpty()) {
+            *error = writeError;
+            return false;
+        }
+        written << bytes;
+        return true;
+    }
+    void close() override { portOpen = false; }
+};
+
+class FakeClock : public Clock
+{
+public:
+    /// Each call of now() returns the next of these; the last one stays.
+    mutable QList<QDateTime> readings{QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9))};
+
+    QDateTime now() const override
+    {
+        return readings.size() > 1 ? readings.takeFirst() : readings.first();
+    }
+    void set(const QTime &time) { readings = {QDateTime(QDate(2026, 12, 7), time)}; }
+};
+
+class RecordingView : public MainView
+{
+public:
+    QStringList clockTexts;
+    QList<QPair<QString, QString>> statuses; ///< text and tooltip
+    int minimised = 0;
+    QStringList settingsErrors;
+
+    void setClockText(const QString &text) override { clockTexts << text; }
+    void setStatusText(const QString &text, const QString &detail) override
+    {
+        statuses.append({text, detail});
+    }
+    void minimise() override { ++minimised; }
+    void showSettingsError(const QString &message) override { settingsErrors << message; }
+
+    QString status() const { return statuses.isEmpty() ? QString() : statuses.last().first; }
+    QString detail() const { return statuses.isEmpty() ? QString() : statuses.last().second; }
+};

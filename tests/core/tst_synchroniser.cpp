@@ -1,0 +1,378 @@
+#include "core/fakes.h"
+
+#include "core/Synchroniser.h"
+#include "core/TimeFrame.h"
+#include "core/modINI.h"
+#include "core/modVariables.h"
+
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
+
+QDateTime at(const QTime &time)
+{
+    return QDateTime(QDate(2026, 12, 7), time);
+}
+
+} // namespace
+
+class tst_Synchroniser : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    modVariables m_vars;
+    FakeLink m_link;
+    FakeClock m_clock;
+    RecordingView m_view;
+    Synchroniser *m_sync = nullptr;
+
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("orvtide.ini")); }
+
+    void writeSettings(const QByteArray &content)
+    {
+        QFile::remove(settingsPath());
+        if (content.isNull())
+            return;
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    QByteArray settingsBytes() const
+    {
+        QFile file(settingsPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        modINI::setAppFolder(m_dir.path());
+    }
+
+    void init()
+    {
+        m_vars = modVariables();
+        m_link = FakeLink();
+        m_clock = FakeClock();
+        m_view = RecordingView();
+        m_sync = new Synchroniser(m_vars, m_link, m_clock, m_view);
+    }
+
+    void cleanup() { delete m_sync; }
+
+    void timeFrame_data()
+    {
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("midnight") << QTime(0, 0, 0) << bytes({0xFE, 0x10, 0x00, 0x00, 0x00, 0xFF});
+        QTest::newRow("23:59:59") << QTime(23, 59, 59)
+                                  << bytes({0xFE, 0x10, 0x3B, 0x3B, 0x17, 0xFF});
+        QTest::newRow("14:05:09") << QTime(14, 5, 9) << bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF});
+        QTest::newRow("milliseconds ignored")
+            << QTime(10, 20, 30, 999) << bytes({0xFE, 0x10, 0x1E, 0x14, 0x0A, 0xFF});
+    }
+
+    void timeFrame()
+    {
+        QFETCH(QTime, time);
+        QFETCH(QByteArray, frame);
+        QCOMPARE(TimeFrame(time), frame);
+    }
+
+    void sendTimePacket_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QString>("writeError");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<bool>("openAfter");
+
+        QTest::newRow("open") << true << "" << 1 << "Last Sync at 07/12/2026 14:05"
+                              << "" << true;
+        QTest::newRow("closed") << false << "" << 0 << "Port Not Open"
+                                << "" << false;
+        // A write error (device unplugged) closes the port instead of ending the program.
+        QTest::newRow("write fails") << true << "Input/output error" << 0 << "Port Not Open"
+                                     << "Input/output error" << false;
+    }
+
+    void sendTimePacket()
+    {
+        QFETCH(bool, open);
+        QFETCH(QString, writeError);
+        QFETCH(int, frames);
+        QFETCH(QString, status);
+        QFETCH(QString, detail);
+        QFETCH(bool, openAfter);
+
+        m_link.portOpen = open;
+        m_link.writeError = writeError;
+        QCOMPARE(m_sync->SendTimePacket(), frames == 1);
+        QCOMPARE(m_link.written.size(), frames);
+        if (frames)
+            QCOMPARE(m_link.written.first(), bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF}));
+        QCOMPARE(m_view.status(), status);
+        QCOMPARE(m_view.detail(), detail);
+        QCOMPARE(m_link.isOpen(), openAfter);
+    }
+
+    // Reading the clock once per field sent 13:59:59 for a sync at 12:59:59.999: the
+    // minute came from one hour and the hour from the next.
+    void fieldsComeFromOneReading()
+    {
+        m_clock.readings = {at(QTime(12, 59, 59, 999)), at(QTime(13, 0, 0, 0)),
+                            at(QTime(13, 0, 0, 1))};
+        m_link.portOpen = true;
+        m_sync->SendTimePacket();
+        QCOMPARE(m_link.written.value(0), bytes({0xFE, 0x10, 59, 59, 12, 0xFF}));
+    }
+
+    void twoPressesSendTwoIdenticalFrames()
+    {
+        m_link.portOpen = true;
+        m_sync->cmdSyncClick();
+        m_sync->cmdSyncClick();
+        QCOMPARE(m_link.written.size(), 2);
+        QCOMPARE(m_link.written.at(0), m_link.written.at(1));
+    }
+
+    void startUp_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("device"); ///< opened device, or the error's key/value text
+
+        QTest::newRow("number names ttyS")
+            << QByteArray("[Settings]\r\nCommPort=1\r\n"
+                          "Setting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n")
+            << "/dev/ttyS0";
+        QTest::newRow("blanks and sign")
+            << QByteArray("[Settings]\nCommPort= +3 \nSetting=19200,e,7,2\n"
+                          "[Sync]\nInterval= -0 \n")
+            << "/dev/ttyS2";
+        QTest::newRow("device path") << QByteArray("[Settings]\nCommPort=/dev/ttyUSB0\n"
+                                                   "Setting=9600,N,8,1\n[Sync]\nInterval=1\n")
+                                     << "/dev/ttyUSB0";
+    }
+
+    void startUp()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, device);
+        writeSettings(file);
+        const QByteArray before = settingsBytes();
+
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::Synced);
+        QCOMPARE(m_link.opened, QStringList{device});
+        QCOMPARE(m_link.written.size(), 1);
+        QCOMPARE(m_view.minimised, 1);
+        QVERIFY(m_view.status().startsWith(QLatin1String("Last Sync at ")));
+        QCOMPARE(m_view.clockTexts.value(0), QStringLiteral("14:05:09"));
+        QVERIFY(m_sync->Timer1()->isActive());
+        QCOMPARE(m_sync->Timer1()->interval(), 1000);
+        QVERIFY(m_sync->Timer2()->isActive());
+        QCOMPARE(m_sync->Timer2()->interval(), 60000);
+        QCOMPARE(m_vars.MinuteCount, qint16(0));
+        QCOMPARE(settingsBytes(), before);
+    }
+
+    void startUpWithBadSettings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message"); ///< part of the message besides the file's path
+
+        const QByteArray good("[Settings]\nCommPort=1\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n");
+        auto with = [&](const char *from, const char *to) {
+            return QByteArray(good).replace(from, to);
+        };
+        QTest::newRow("missing file") << QByteArray() << "was not found";
+        QTest::newRow("empty file") << QByteArray("") << "[Sync], key Interval: \"\"";
+        QTest::newRow("interval not a number") << with("=60", "=abc") << "key Interval: \"abc\"";
+        QTest::newRow("interval fraction") << with("=60", "=1.5") << "key Interval: \"1.5\"";
+        QTest::newRow("interval over 16 bits")
+            << with("=60", "=32768") << "key Interval: \"32768\"";
+        QTest::newRow("interval under 16 bits")
+            << with("=60", "=-32769") << "key Interval: \"-32769\"";
+        QTest::newRow("port empty")
+            << with("CommPort=1", "CommPort=") << "[Settings], key CommPort: \"\"";
+        QTest::newRow("port not a number")
+            << with("CommPort=1", "CommPort=COM3") << "key CommPort: \"COM3\"";
+        QTest::newRow("port two signs")
+            << with("CommPort=1", "CommPort=+-1") << "key CommPort: \"+-1\"";
+        QTest::newRow("parity") << with("9600,N", "9600,X") << "key Setting: \"9600,X,8,1\"";
+        QTest::newRow("data bits") << with(",8,", ",9,") << "key Setting: \"9600,N,9,1\"";
+        QTest::newRow("stop bits") << with(",8,1", ",8,3") << "key Setting: \"9600,N,8,3\"";
+        QTest::newRow("baud") << with("9600", "fast") << "key Setting: \"fast,N,8,1\"";
+        QTest::newRow("too few fields")
+            << with("9600,N,8,1", "9600,N,8") << "key Setting: \"9600,N,8\"";
+    }
+
+    // These ended the program with the runtime's own error report; now the user is told
+    // which file, section, key and value, and nothing is opened or written.
+    void startUpWithBadSettings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        writeSettings(file);
+        const QByteArray before = settingsBytes();
+
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::SettingsError);
+        QCOMPARE(m_view.settingsErrors.size(), 1);
+        const QString error = m_view.settingsErrors.first();
+        QVERIFY2(error.contains(settingsPath()), qPrintable(error));
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QVERIFY(m_link.opened.isEmpty());
+        QVERIFY(m_link.written.isEmpty());
+        QCOMPARE(m_view.minimised, 0);
+        QVERIFY(!m_sync->Timer1()->isActive());
+        QVERIFY(!m_sync->Timer2()->isActive());
+        QCOMPARE(settingsBytes(), before);
+        QCOMPARE(QFile::exists(settingsPath()), !file.isNull());
+    }
+
+    void startUpWhenThePortFails_data()
+    {
+        QTest::addColumn<QString>("commPort");
+        QTest::addColumn<QString>("openError");
+        QTest::addColumn<QString>("writeError");
+        QTest::addColumn<QString>("detail");
+
+        QTest::newRow("open fails") << "4"
+                                    << "Could not open /dev/ttyS3: No such file or directory"
+                                    << ""
+                                    << "Could not open /dev/ttyS3: No such file or directory";
+        QTest::newRow("first write fails") << "4"
+                                           << ""
+                                           << "Input/output error"
+                                           << "Input/output error";
+        QTest::newRow("port number 0") << "0"
+                                       << ""
+                                       << ""
+                                       << "No serial port has the number 0.";
+    }
+
+    void startUpWhenThePortFails()
+    {
+        QFETCH(QString, commPort);
+        QFETCH(QString, openError);
+        QFETCH(QString, writeError);
+        QFETCH(QString, detail);
+        writeSettings("[Settings]\nCommPort=" + commPort.toUtf8() +
+                      "\nSetting=9600,N,8,1\n[Sync]\nInterval=30\n");
+        m_link.openError = openError;
+        m_link.writeError = writeError;
+
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::PortNotOpen);
+        QCOMPARE(m_view.status(), QStringLiteral("Port Not Open"));
+        QCOMPARE(m_view.detail(), detail);
+        QCOMPARE(m_view.minimised, 0);
+        QVERIFY(m_link.written.isEmpty());
+        QVERIFY(!m_link.isOpen());
+        // The clock runs and the schedule keeps reporting, whatever the outcome.
+        QVERIFY(m_sync->Timer1()->isActive());
+        QVERIFY(m_sync->Timer2()->isActive());
+        QCOMPARE(m_vars.SyncInterval, qint16(30));
+    }
+
+    void schedule_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("startCount");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("countAfter");
+
+        QTest::newRow("every minute") << 1 << 0 << 3 << 3 << 0;
+        QTest::newRow("30: one short") << 30 << 0 << 29 << 0 << 29;
+        QTest::newRow("30: due") << 30 << 0 << 30 << 1 << 0;
+        QTest::newRow("30: twice and one") << 30 << 0 << 61 << 2 << 1;
+        QTest::newRow("720: one short") << 720 << 0 << 719 << 0 << 719;
+        QTest::newRow("720: due after 12 hours") << 720 << 0 << 720 << 1 << 0;
+        QTest::newRow("0: never") << 0 << 0 << 100 << 0 << 100;
+        // The count used to wrap round to -32768 after about 22 days.
+        QTest::newRow("negative: count stops at its limit") << -5 << 32760 << 20 << 0 << 32767;
+        QTest::newRow("0: count stays at its limit") << 0 << 32767 << 2 << 0 << 32767;
+    }
+
+    void schedule()
+    {
+        QFETCH(int, interval);
+        QFETCH(int, startCount);
+        QFETCH(int, ticks);
+        QFETCH(int, frames);
+        QFETCH(int, countAfter);
+        m_link.portOpen = true;
+        m_vars.SyncInterval = qint16(interval);
+        m_vars.MinuteCount = qint16(startCount);
+        for (int i = 0; i < ticks; ++i)
+            m_sync->Timer2Tick();
+        QCOMPARE(m_link.written.size(), frames);
+        QCOMPARE(int(m_vars.MinuteCount), countAfter);
+    }
+
+    void syncNowLeavesTheCountAlone()
+    {
+        m_link.portOpen = true;
+        m_vars.SyncInterval = 30;
+        for (int i = 0; i < 10; ++i)
+            m_sync->Timer2Tick();
+        m_sync->cmdSyncClick();
+        QCOMPARE(m_vars.MinuteCount, qint16(10));
+    }
+
+    void scheduleWithClosedPortReportsEachTime()
+    {
+        m_vars.SyncInterval = 1;
+        m_sync->Timer2Tick();
+        m_sync->Timer2Tick();
+        QCOMPARE(m_view.statuses.size(), 2);
+        QCOMPARE(m_view.status(), QStringLiteral("Port Not Open"));
+    }
+
+    void clockText_data()
+    {
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("morning") << QTime(9, 5, 7) << "09:05:07";
+        QTest::newRow("evening") << QTime(21, 5, 7) << "21:05:07";
+        QTest::newRow("midnight") << QTime(0, 0, 0, 999) << "00:00:00";
+        QTest::newRow("last second") << QTime(23, 59, 59) << "23:59:59";
+    }
+
+    void clockText()
+    {
+        QFETCH(QTime, time);
+        QFETCH(QString, text);
+        m_clock.set(time);
+        m_sync->Timer1Tick();
+        QCOMPARE(m_view.clockTexts, QStringList{text});
+    }
+
+    void shutDownClosesThePort()
+    {
+        m_link.portOpen = true;
+        m_sync->Timer1()->start();
+        m_sync->Timer2()->start();
+        m_sync->shutDown();
+        QVERIFY(!m_link.isOpen());
+        QVERIFY(!m_sync->Timer1()->isActive());
+        QVERIFY(!m_sync->Timer2()->isActive());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Synchroniser)
+#include "tst_synchroniser.moc"

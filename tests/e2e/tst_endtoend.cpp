@@ -1,0 +1,171 @@
+// The built program, as a user runs it, against the display emulator on a
+// pseudo-terminal. Runs under a real X server when DISPLAY is set (scripts/test starts
+// Xvfb), on the offscreen platform otherwise.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_EndToEnd : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_program;
+
+    QProcessEnvironment programEnvironment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!env.value(QStringLiteral("DISPLAY")).isEmpty())
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        return env;
+    }
+
+    void writeSettings(const QByteArray &commPort)
+    {
+        QFile file(m_dir.filePath(QStringLiteral("orvtide.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[Settings]\r\nCommPort=" + commPort +
+                   "\r\nSetting=9600,N,8,1\r\nSyncInt=2\r\n\r\n[Sync]\r\nInterval=60\r\n");
+    }
+
+    /// Runs xdotool against the test's X server; its exit status.
+    static int xdotool(const QStringList &arguments)
+    {
+        QProcess tool;
+        tool.start(QStringLiteral("xdotool"), arguments);
+        if (!tool.waitForFinished(20000)) {
+            tool.kill();
+            return -1;
+        }
+        return tool.exitCode();
+    }
+
+    static void stop(QProcess &process)
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The program reads the settings file beside its own executable, so it runs from a
+        // copy in a folder of the test's own.
+        const QString built = qEnvironmentVariable("ORVANTIDE_BIN");
+        QVERIFY2(QFileInfo(built).isExecutable(), "ORVANTIDE_BIN names no program");
+        m_program = m_dir.filePath(QStringLiteral("orvantide"));
+        QVERIFY(QFile::copy(built, m_program));
+    }
+
+    void firstFrameCarriesTheClock()
+    {
+        const QString link = m_dir.filePath(QStringLiteral("display"));
+        QProcess emulator;
+        emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
+                       {QStringLiteral("--pty"), link, QStringLiteral("--json"),
+                        QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--timeout"),
+                        QStringLiteral("30")});
+        QVERIFY(emulator.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
+        writeSettings(link.toUtf8());
+
+        QProcess program;
+        program.setProcessEnvironment(programEnvironment());
+        program.start(m_program, {});
+        QVERIFY(program.waitForStarted());
+
+        QVERIFY2(emulator.waitForFinished(30000), program.readAllStandardError().constData());
+        const QByteArray out = emulator.readAllStandardOutput();
+        QCOMPARE(emulator.exitCode(), 0);
+        const QJsonObject frame = QJsonDocument::fromJson(out.trimmed()).object();
+        QCOMPARE(frame.value(QStringLiteral("event")).toString(), QStringLiteral("frame"));
+
+        const QTime carried = QTime::fromString(frame.value(QStringLiteral("time")).toString(),
+                                                QStringLiteral("HH:mm:ss"));
+        QVERIFY(carried.isValid());
+        const QByteArray expected = QByteArray::fromHex("fe10") + char(carried.second()) +
+                                    char(carried.minute()) + char(carried.hour()) + char(0xFF);
+        QCOMPARE(frame.value(QStringLiteral("bytes")).toString(),
+                 QString::fromLatin1(expected.toHex(' ').toUpper()));
+        // The frame carries the second in which it was sent.
+        const qint64 offset = frame.value(QStringLiteral("offset_ms")).toInteger(99999);
+        QVERIFY2(offset <= 0 && offset > -2000, out.constData());
+
+        QCOMPARE(program.state(), QProcess::Running);
+        stop(program);
+    }
+
+    void absentPortKeepsTheWindowOnScreen()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X server");
+        writeSettings(m_dir.filePath(QStringLiteral("no-such-tty")).toUtf8());
+        QProcess program;
+        program.setProcessEnvironment(programEnvironment());
+        program.start(m_program, {});
+        QVERIFY(program.waitForStarted());
+        QCOMPARE(xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                          QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                          QStringLiteral("^KV7R/9R Orvantide$")}),
+                 0);
+        QCOMPARE(program.state(), QProcess::Running);
+        stop(program);
+    }
+
+    void badSettingsEndWithStatus2_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing file") << QByteArray() << "was not found";
+        QTest::newRow("interval not a number")
+            << QByteArray("[Settings]\nCommPort=1\nSetting=9600,N,8,1\n[Sync]\nInterval=often\n")
+            << "section [Sync], key Interval: \"often\"";
+    }
+
+    // These ended the program with the runtime's own report; now a message box names the
+    // file, section, key and value, standard error repeats it, and the exit status is 2.
+    void badSettingsEndWithStatus2()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X server to answer the message box");
+        const QString path = m_dir.filePath(QStringLiteral("orvtide.ini"));
+        QFile::remove(path);
+        if (!file.isNull()) {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(file);
+        }
+        QProcess program;
+        program.setProcessEnvironment(programEnvironment());
+        program.start(m_program, {});
+        QVERIFY(program.waitForStarted());
+        // Answer the box as a user would: focus it and press Return. The key may come
+        // before the box takes keys, so it is pressed again while the program waits.
+        for (int attempt = 0; attempt < 20 && program.state() == QProcess::Running; ++attempt) {
+            xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                     QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                     QStringLiteral("^Orvantide$"), QStringLiteral("windowfocus"),
+                     QStringLiteral("--sync"), QStringLiteral("key"), QStringLiteral("Return")});
+            program.waitForFinished(1000);
+        }
+        QCOMPARE(program.state(), QProcess::NotRunning);
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 2);
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(err.contains(QLatin1Char('"') + path + QLatin1Char('"')), qPrintable(err));
+        QVERIFY2(err.contains(message), qPrintable(err));
+        QCOMPARE(QFile::exists(path), !file.isNull());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_EndToEnd)
+#include "tst_endtoend.moc"

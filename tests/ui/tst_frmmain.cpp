@@ -1,0 +1,185 @@
+#include "core/fakes.h"
+
+#include "core/Synchroniser.h"
+#include "core/modINI.h"
+#include "core/modVariables.h"
+#include "ui/frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+class tst_frmMain : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    modVariables m_vars;
+    FakeLink m_link;
+    FakeClock m_clock;
+    frmMain *m_window = nullptr;
+
+    void writeSettings(const QByteArray &content)
+    {
+        QFile file(m_dir.filePath(QStringLiteral("orvtide.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    template <typename T> T *child(const char *name) const
+    {
+        T *found = m_window->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no child %s", name);
+        return found;
+    }
+
+private slots:
+    void initTestCase() { modINI::setAppFolder(m_dir.path()); }
+
+    void init()
+    {
+        m_vars = modVariables();
+        m_link = FakeLink();
+        m_clock = FakeClock();
+        writeSettings("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
+                      "[Sync]\r\nInterval=60\r\n");
+        m_window = new frmMain(m_vars, m_link, m_clock);
+    }
+
+    void cleanup() { delete m_window; }
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QRect>("geometry");
+        QTest::newRow("lblClk") << "lblClk"
+                                << "" << QRect(8, 16, 137, 33);
+        QTest::newRow("cmdSync") << "cmdSync"
+                                 << "SYNC NOW" << QRect(168, 16, 81, 33);
+        QTest::newRow("lblStamp") << "lblStamp"
+                                  << "" << QRect(8, 64, 241, 17);
+    }
+
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QRect, geometry);
+        auto *widget = m_window->findChild<QWidget *>(name);
+        QVERIFY(widget);
+        QCOMPARE(widget->geometry(), geometry);
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            QCOMPARE(label->text(), text);
+        else
+            QCOMPARE(qobject_cast<QPushButton *>(widget)->text(), text);
+    }
+
+    void windowAndMenus()
+    {
+        QCOMPARE(m_window->objectName(), QStringLiteral("frmMain"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("KV7R/9R Orvantide"));
+        QCOMPARE(m_window->centralWidget()->size(), QSize(266, 88));
+        QCOMPARE(m_window->centralWidget()->palette().color(QPalette::Window),
+                 QColor(192, 192, 255));
+        QVERIFY(!(m_window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!m_window->windowIcon().isNull());
+        QCOMPARE(child<QAction>("mnuSetting")->text(), QStringLiteral("Setting"));
+        QCOMPARE(child<QMenu>("mPopupSys")->title(), QStringLiteral("SysTray"));
+        QCOMPARE(child<QAction>("mnuRestore")->text(), QStringLiteral("Restore"));
+        QCOMPARE(child<QAction>("mnuExit")->text(), QStringLiteral("Exit"));
+        const QList<QAction *> popup = child<QMenu>("mPopupSys")->actions();
+        QCOMPARE(popup,
+                 (QList<QAction *>{child<QAction>("mnuRestore"), child<QAction>("mnuExit")}));
+        auto *clock = child<QLabel>("lblClk");
+        QCOMPARE(clock->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QVERIFY(clock->font().bold());
+        // A substitute font is made small enough for the clock to fit.
+        QVERIFY(QFontMetrics(clock->font()).horizontalAdvance(QStringLiteral("00:00:00")) <=
+                clock->width());
+    }
+
+    void syncNow_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("port open") << true << 1 << "Last Sync at ";
+        QTest::newRow("port closed") << false << 0 << "Port Not Open";
+    }
+
+    void syncNow()
+    {
+        QFETCH(bool, open);
+        QFETCH(int, frames);
+        QFETCH(QString, status);
+        m_link.portOpen = open;
+        m_window->show();
+        QTest::mouseClick(child<QPushButton>("cmdSync"), Qt::LeftButton);
+        QCOMPARE(m_link.written.size(), frames);
+        QVERIFY2(child<QLabel>("lblStamp")->text().startsWith(status),
+                 qPrintable(child<QLabel>("lblStamp")->text()));
+    }
+
+    void loadSyncsOnceAndMinimises()
+    {
+        QVERIFY(m_window->load());
+        QCOMPARE(m_link.written.size(), 1);
+        QVERIFY(m_window->isMinimized());
+        QCOMPARE(child<QLabel>("lblClk")->text(), QStringLiteral("14:05:09"));
+    }
+
+    void loadWithAbsentPortStaysOnScreen()
+    {
+        m_link.openError = QStringLiteral("Could not open /dev/fake: No such file or directory");
+        QVERIFY(m_window->load());
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->isMinimized());
+        auto *stamp = child<QLabel>("lblStamp");
+        QCOMPARE(stamp->text(), QStringLiteral("Port Not Open"));
+        QCOMPARE(stamp->toolTip(), m_link.openError);
+        // The clock keeps running.
+        m_clock.set(QTime(21, 5, 7));
+        m_window->findChild<QTimer *>(QStringLiteral("Timer1"))->setInterval(0);
+        QTRY_COMPARE(child<QLabel>("lblClk")->text(), QStringLiteral("21:05:07"));
+    }
+
+    void loadWithBadSettingsTellsTheUser()
+    {
+        writeSettings(
+            "[Settings]\r\nCommPort=x\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n");
+        QString shown;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            shown = box->windowTitle() + QLatin1Char('|') + box->text();
+            box->accept();
+        });
+        QVERIFY(!m_window->load());
+        QVERIFY2(shown.startsWith(QLatin1String("Orvantide|")), qPrintable(shown));
+        QVERIFY2(shown.contains(QLatin1String("key CommPort: \"x\"")), qPrintable(shown));
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(m_link.opened.isEmpty());
+    }
+
+    void exitClosesThePort()
+    {
+        QVERIFY(m_window->load());
+        QVERIFY(m_link.isOpen());
+        child<QAction>("mnuExit")->trigger();
+        QVERIFY(!m_link.isOpen());
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!m_window->findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
+    }
+};
+
+QTEST_MAIN(tst_frmMain)
+#include "tst_frmmain.moc"

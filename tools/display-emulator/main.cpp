@@ -1,0 +1,271 @@
+// display-emulator: plays the serial clock display for tests, the demo and measurements.
+//
+// It reads the byte stream the program sends, decodes the time frames in it, keeps the
+// display's own clock (set to a frame's time when its last byte arrives, then running
+// freely) and prints one line per frame, or per malformed stretch.
+
+#include "FrameDecoder.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+char g_link[4096] = {};
+
+void removeLinkAndExit(int)
+{
+    if (g_link[0])
+        ::unlink(g_link);
+    ::_exit(0);
+}
+
+[[noreturn]] void die(const QString &message)
+{
+    std::fprintf(stderr, "display-emulator: %s\n", qPrintable(message));
+    if (g_link[0])
+        ::unlink(g_link);
+    std::exit(1);
+}
+
+void makeRaw(int fd)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+}
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+/// Offset of the display's new time against the host's time of day, in milliseconds,
+/// folded into half a day either way.
+qint64 offsetMs(const QTime &carried, const QTime &received)
+{
+    constexpr qint64 day = 24 * 3600 * 1000;
+    qint64 offset = received.msecsTo(carried);
+    if (offset >= day / 2)
+        offset -= day;
+    if (offset < -day / 2)
+        offset += day;
+    return offset;
+}
+
+class Display
+{
+public:
+    bool json = false;
+    int wanted = 0;
+    int frames = 0;
+
+    void frame(const QByteArray &bytes, const QTime &time, const QDateTime &received)
+    {
+        const QString before = m_set ? shown().toString(QStringLiteral("HH:mm:ss.zzz")) : QString();
+        m_time = time;
+        m_since.start();
+        m_set = true;
+        const qint64 offset = offsetMs(time, received.time());
+        if (json) {
+            QJsonObject line{
+                {QStringLiteral("event"), QStringLiteral("frame")},
+                {QStringLiteral("bytes"), hex(bytes)},
+                {QStringLiteral("time"), time.toString(QStringLiteral("HH:mm:ss"))},
+                {QStringLiteral("received"),
+                 received.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))},
+                {QStringLiteral("offset_ms"), offset},
+                {QStringLiteral("display_before"),
+                 before.isEmpty() ? QJsonValue() : QJsonValue(before)},
+            };
+            print(QJsonDocument(line).toJson(QJsonDocument::Compact));
+        } else {
+            print(QStringLiteral("%1  %2  received %3  offset %4 ms%5")
+                      .arg(time.toString(QStringLiteral("HH:mm:ss")), hex(bytes),
+                           received.toString(QStringLiteral("HH:mm:ss.zzz")))
+                      .arg(offset)
+                      .arg(before.isEmpty() ? QString()
+                                            : QStringLiteral("  (display showed %1)").arg(before))
+                      .toUtf8());
+        }
+        if (wanted > 0 && ++frames >= wanted)
+            QCoreApplication::exit(0);
+    }
+
+    void garbage(const QByteArray &bytes, const QDateTime &received)
+    {
+        if (json) {
+            QJsonObject line{
+                {QStringLiteral("event"), QStringLiteral("malformed")},
+                {QStringLiteral("bytes"), hex(bytes)},
+                {QStringLiteral("received"),
+                 received.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))},
+            };
+            print(QJsonDocument(line).toJson(QJsonDocument::Compact));
+        } else {
+            print(QStringLiteral("malformed  %1  (%2 bytes skipped)")
+                      .arg(hex(bytes))
+                      .arg(bytes.size())
+                      .toUtf8());
+        }
+    }
+
+private:
+    QTime shown() const { return m_time.addMSecs(int(m_since.elapsed() % (24 * 3600 * 1000))); }
+
+    static void print(const QByteArray &line)
+    {
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+
+    QTime m_time;
+    QElapsedTimer m_since;
+    bool m_set = false;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("display-emulator"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Plays the serial clock display: decodes the time frames it receives "
+                       "and prints one line for each."));
+    parser.addHelpOption();
+    const QCommandLineOption ptyOption(
+        QStringLiteral("pty"),
+        QStringLiteral("Create a pseudo-terminal and make <link> a symbolic link to it."),
+        QStringLiteral("link"));
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+                                          QStringLiteral("Read an existing tty <path>."),
+                                          QStringLiteral("path"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Print each line as a JSON object."));
+    const QCommandLineOption countOption(
+        QStringLiteral("count"), QStringLiteral("End after <n> frames."), QStringLiteral("n"));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("timeout"),
+        QStringLiteral("End after <s> seconds (exit status 1 if --count frames were not seen)."),
+        QStringLiteral("s"));
+    parser.addOptions({ptyOption, deviceOption, jsonOption, countOption, timeoutOption});
+    parser.process(app);
+
+    if (parser.isSet(ptyOption) == parser.isSet(deviceOption))
+        die(QStringLiteral("give exactly one of --pty LINK and --device PATH"));
+
+    Display display;
+    display.json = parser.isSet(jsonOption);
+    if (parser.isSet(countOption)) {
+        bool ok = false;
+        display.wanted = parser.value(countOption).toInt(&ok);
+        if (!ok || display.wanted < 1)
+            die(QStringLiteral("--count takes a whole number above 0"));
+    }
+
+    int fd = -1;
+    int slaveFd = -1;
+    if (parser.isSet(ptyOption)) {
+        const QByteArray link = QFile::encodeName(parser.value(ptyOption));
+        if (size_t(link.size()) >= sizeof g_link)
+            die(QStringLiteral("the link path is too long"));
+        fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0)
+            die(QStringLiteral("cannot create a pseudo-terminal: %1")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        const char *slave = ::ptsname(fd);
+        // Holding the slave open keeps the master readable while no sender is connected.
+        slaveFd = ::open(slave, O_RDWR | O_NOCTTY);
+        if (slaveFd < 0)
+            die(QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(slave)));
+        makeRaw(slaveFd);
+        makeRaw(fd);
+        std::memcpy(g_link, link.constData(), size_t(link.size()));
+        ::unlink(g_link);
+        if (::symlink(slave, g_link) != 0) {
+            g_link[0] = 0;
+            die(QStringLiteral("cannot create the link %1: %2")
+                    .arg(parser.value(ptyOption), QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        std::signal(SIGTERM, removeLinkAndExit);
+        std::signal(SIGINT, removeLinkAndExit);
+        std::signal(SIGHUP, removeLinkAndExit);
+        std::fprintf(stderr, "display-emulator: %s -> %s\n", g_link, slave);
+    } else {
+        const QByteArray path = QFile::encodeName(parser.value(deviceOption));
+        fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            die(QStringLiteral("cannot open %1: %2")
+                    .arg(parser.value(deviceOption), QString::fromLocal8Bit(std::strerror(errno))));
+        makeRaw(fd);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+
+    int exitCode = 0;
+    if (parser.isSet(timeoutOption)) {
+        bool ok = false;
+        const double seconds = parser.value(timeoutOption).toDouble(&ok);
+        if (!ok || seconds <= 0)
+            die(QStringLiteral("--timeout takes a number of seconds above 0"));
+        QTimer::singleShot(int(seconds * 1000), &app,
+                           [&] { QCoreApplication::exit(display.wanted > 0 ? 1 : 0); });
+    }
+
+    FrameDecoder decoder;
+    QDateTime received;
+    decoder.onFrame = [&](const QByteArray &bytes, const QTime &time) {
+        display.frame(bytes, time, received);
+    };
+    decoder.onGarbage = [&](const QByteArray &bytes) { display.garbage(bytes, received); };
+
+    QSocketNotifier notifier(fd, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+        char buffer[256];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                received = QDateTime::currentDateTime();
+                decoder.feed(QByteArray(buffer, int(n)));
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return;
+            // End of input or an error: the device went away.
+            notifier.setEnabled(false);
+            decoder.flush();
+            QCoreApplication::exit(display.wanted > 0 ? 1 : 0);
+            return;
+        }
+    });
+
+    exitCode = app.exec();
+    decoder.flush();
+    if (g_link[0])
+        ::unlink(g_link);
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    ::close(fd);
+    return exitCode;
+}
