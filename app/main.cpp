@@ -1,5 +1,7 @@
 #include "core/Clock.h"
 #include "core/modVariables.h"
+#include "integration/RunOnWSU.h"
+#include "platform/AutostartStore.h"
 #include "platform/SerialLink.h"
 #include "ui/frmMain.h"
 
@@ -15,7 +17,10 @@ int main(int argc, char *argv[])
     modVariables settings;
     QtSerialLink link;
     SystemClock clock;
-    frmMain window(settings, link, clock);
+    const std::unique_ptr<AutostartStore> autostart =
+        createAutostartStore(QStringLiteral("Orvantide"));
+    RunOnWSU runAtLogin(*autostart);
+    frmMain window(settings, link, clock, runAtLogin);
     if (!window.load())
         return 2;
     return app.exec();

@@ -46,35 +46,57 @@ Synchroniser::StartUpResult Synchroniser::startUp()
 {
     m_view.setClockText(clockText(m_clock.now().time()));
 
-    QString device;
     QString error;
-    if (!readSettings(&device, &error)) {
+    if (!readSettings(&error)) {
         m_view.showSettingsError(error);
         return StartUpResult::SettingsError;
     }
     m_timer1->start();
     m_timer2->start();
 
-    LineSettings line;
-    LineSettings::parse(m_settings.PortSettings, &line, nullptr); // checked by readSettings
-    if (device.isEmpty()) {
-        m_portError = QStringLiteral("No serial port has the number %1.")
-                          .arg(m_settings.CommPortText.trimmed());
-        reportPortNotOpen();
+    if (!openPort() || !SendTimePacket())
         return StartUpResult::PortNotOpen;
-    }
-    if (!m_link.open(device, line, &m_portError)) {
-        reportPortNotOpen();
-        return StartUpResult::PortNotOpen;
-    }
-    m_portError.clear();
-    if (!SendTimePacket())
-        return StartUpResult::PortNotOpen;
+    if (m_registrationCheck)
+        m_registeredAtStartUp = m_registrationCheck();
     m_view.minimise();
     return StartUpResult::Synced;
 }
 
-bool Synchroniser::readSettings(QString *device, QString *error)
+bool Synchroniser::openPort()
+{
+    LineSettings line;
+    QString lineError;
+    const std::optional<QString> device = SettingsValues::portDevice(m_settings.CommPortText);
+    if (!LineSettings::parse(m_settings.PortSettings, &line, &lineError)) {
+        m_portError = QStringLiteral("The port cannot be opened: %1.").arg(lineError);
+    } else if (!device) {
+        m_portError = QStringLiteral("\"%1\" names no serial port.").arg(m_settings.CommPortText);
+    } else if (device->isEmpty()) {
+        m_portError = QStringLiteral("No serial port has the number %1.")
+                          .arg(m_settings.CommPortText.trimmed());
+    } else if (m_link.open(*device, line, &m_portError)) {
+        m_portError.clear();
+        return true;
+    }
+    reportPortNotOpen();
+    return false;
+}
+
+void Synchroniser::suspend()
+{
+    m_timer2->stop();
+    if (m_link.isOpen())
+        m_link.close();
+}
+
+void Synchroniser::resume()
+{
+    m_timer2->start();
+    if (openPort())
+        SendTimePacket();
+}
+
+bool Synchroniser::readSettings(QString *error)
 {
     const QString path = modINI::SettingsFilePath();
     if (!QFileInfo(path).isFile()) {
@@ -97,8 +119,7 @@ bool Synchroniser::readSettings(QString *device, QString *error)
                                              "-32768 to 32767."));
         return false;
     }
-    const auto portDevice = SettingsValues::portDevice(commPort);
-    if (!portDevice) {
+    if (!SettingsValues::portDevice(commPort)) {
         *error = invalidValue(QStringLiteral("Settings"), QStringLiteral("CommPort"), commPort,
                               QStringLiteral("It must be a port number such as 1, or a device "
                                              "path."));
@@ -114,7 +135,6 @@ bool Synchroniser::readSettings(QString *device, QString *error)
     m_settings.CommPortText = commPort;
     m_settings.PortSettings = portSettings;
     m_settings.SyncInterval = *minutes;
-    *device = *portDevice;
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QTime>
+#include <functional>
 
 class Clock;
 class MainView;
@@ -46,6 +47,21 @@ public:
     /// Closes the port and stops the timers.
     void shutDown();
 
+    /// While the settings dialog is open: the schedule stops and the port is closed.
+    void suspend();
+    /// After the settings dialog has closed: opens the port with the current settings,
+    /// restarts the schedule and sends one frame, so the status line shows at once
+    /// whether the new port works.
+    void resume();
+
+    /// Step of start-up that asks whether the program is registered to run at login; its
+    /// answer is recorded, nothing else.
+    void setRegistrationCheck(std::function<bool()> check)
+    {
+        m_registrationCheck = std::move(check);
+    }
+    bool registeredAtStartUp() const { return m_registeredAtStartUp; }
+
     /// The text of the clock at `time`, "HH:MM:SS" on the 24-hour clock.
     static QString clockText(const QTime &time);
 
@@ -53,7 +69,8 @@ public:
     QTimer *Timer2() const { return m_timer2; }
 
 private:
-    bool readSettings(QString *device, QString *error);
+    bool readSettings(QString *error);
+    bool openPort();
     void reportPortNotOpen();
 
     modVariables &m_settings;
@@ -63,4 +80,6 @@ private:
     QTimer *m_timer1;
     QTimer *m_timer2;
     QString m_portError; ///< why the port is not open, shown as the status line's tooltip
+    std::function<bool()> m_registrationCheck;
+    bool m_registeredAtStartUp = false;
 };

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QIODevice>
 #include <QRegularExpression>
+#include <QSerialPortInfo>
 
 SerialLink::~SerialLink() = default;
 
@@ -92,6 +93,14 @@ QString deviceForNumber(int number)
 #else
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 #endif
+}
+
+QStringList availableDevices()
+{
+    QStringList devices;
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
+        devices << port.systemLocation();
+    return devices;
 }
 
 } // namespace SerialPortNaming

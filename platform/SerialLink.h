@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 
 class QIODevice;
 
@@ -54,5 +55,8 @@ bool isDevicePath(const QString &text);
 /// The device of the platform's port number `number` (1 is the first port): COMn on
 /// Windows, /dev/ttyS(n-1) on Linux. Empty when no port has that number.
 QString deviceForNumber(int number);
+
+/// The devices of the serial ports the system reports, such as /dev/ttyUSB0 or COM7.
+QStringList availableDevices();
 
 } // namespace SerialPortNaming

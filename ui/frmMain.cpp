@@ -1,46 +1,24 @@
 #include "ui/frmMain.h"
 
 #include "core/Synchroniser.h"
+#include "integration/RunOnWSU.h"
 #include "ui/ClockIcon.h"
+#include "ui/MessageBox.h"
+#include "ui/Twips.h"
+#include "ui/frmSetting.h"
+#include "ui/modSysTray.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFontDatabase>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
 
 namespace {
-
-// The window is laid out in twips, 15 to a pixel.
-constexpr int kTwipsPerPixel = 15;
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                 height / kTwipsPerPixel);
-}
-
-/// `family` where it is installed, otherwise the closest font of its kind.
-QFont fontOf(const QString &family, QFont::StyleHint hint, qreal points, bool bold)
-{
-    QFont font(family);
-    if (!QFontDatabase::hasFamily(family)) {
-        font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-        font.setFamilies({family});
-        font.setStyleHint(hint);
-        font.setFamily(hint == QFont::Serif ? QStringLiteral("serif")
-                                            : QStringLiteral("sans-serif"));
-    }
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
 
 /// Shrinks `font` until `sample` fits `width` pixels; a substitute font may be wider.
 QFont fitted(QFont font, const QString &sample, int width)
@@ -52,8 +30,10 @@ QFont fitted(QFont font, const QString &sample, int width)
 
 } // namespace
 
-frmMain::frmMain(modVariables &settings, SerialLink &link, const Clock &clock, QWidget *parent)
-    : QMainWindow(parent), m_core(new Synchroniser(settings, link, clock, *this, this))
+frmMain::frmMain(modVariables &settings, SerialLink &link, const Clock &clock, RunOnWSU &runAtLogin,
+                 QWidget *parent)
+    : QMainWindow(parent), m_settings(settings), m_runAtLogin(runAtLogin),
+      m_core(new Synchroniser(settings, link, clock, *this, this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("KV7R/9R Orvantide"));
@@ -64,6 +44,10 @@ frmMain::frmMain(modVariables &settings, SerialLink &link, const Clock &clock, Q
     buildControls();
     buildMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    m_tray = new modSysTray(windowIcon(), m_popup, this);
+    connect(m_tray, &modSysTray::restoreRequested, this, &frmMain::restore);
+    m_core->setRegistrationCheck([this] { return m_runAtLogin.CheckRunAtStartup(); });
 }
 
 frmMain::~frmMain() = default;
@@ -71,7 +55,7 @@ frmMain::~frmMain() = default;
 void frmMain::buildControls()
 {
     auto *client = new QWidget(this);
-    client->setFixedSize(3990 / kTwipsPerPixel, 1320 / kTwipsPerPixel);
+    client->setFixedSize(3990 / Twips::kPerPixel, 1320 / Twips::kPerPixel);
     client->setAutoFillBackground(true);
     QPalette background = client->palette();
     background.setColor(QPalette::Window, QColor(192, 192, 255));
@@ -80,7 +64,7 @@ void frmMain::buildControls()
 
     m_lblClk = new QLabel(client);
     m_lblClk->setObjectName(QStringLiteral("lblClk"));
-    m_lblClk->setGeometry(twips(120, 240, 2055, 495));
+    m_lblClk->setGeometry(Twips::rect(120, 240, 2055, 495));
     m_lblClk->setAlignment(Qt::AlignCenter);
     m_lblClk->setFrameShape(QFrame::Box);
     m_lblClk->setLineWidth(1);
@@ -89,20 +73,20 @@ void frmMain::buildControls()
     clockColours.setColor(QPalette::Window, Qt::black);
     clockColours.setColor(QPalette::WindowText, Qt::red);
     m_lblClk->setPalette(clockColours);
-    m_lblClk->setFont(fitted(fontOf(QStringLiteral("MS Serif"), QFont::Serif, 24, true),
+    m_lblClk->setFont(fitted(Twips::font(QStringLiteral("MS Serif"), QFont::Serif, 24, true),
                              QStringLiteral("00:00:00"), m_lblClk->width() - 4));
 
-    const QFont tahoma = fontOf(QStringLiteral("Tahoma"), QFont::SansSerif, 8.25, false);
+    const QFont tahoma = Twips::font(QStringLiteral("Tahoma"), QFont::SansSerif, 8.25, false);
 
     m_cmdSync = new QPushButton(QStringLiteral("SYNC NOW"), client);
     m_cmdSync->setObjectName(QStringLiteral("cmdSync"));
-    m_cmdSync->setGeometry(twips(2520, 240, 1215, 495));
+    m_cmdSync->setGeometry(Twips::rect(2520, 240, 1215, 495));
     m_cmdSync->setFont(tahoma);
     connect(m_cmdSync, &QPushButton::clicked, m_core, &Synchroniser::cmdSyncClick);
 
     m_lblStamp = new QLabel(client);
     m_lblStamp->setObjectName(QStringLiteral("lblStamp"));
-    m_lblStamp->setGeometry(twips(120, 960, 3615, 255));
+    m_lblStamp->setGeometry(Twips::rect(120, 960, 3615, 255));
     QFont stampFont = tahoma;
     stampFont.setBold(true);
     m_lblStamp->setFont(stampFont);
@@ -113,7 +97,7 @@ void frmMain::buildControls()
     // Holds the picture of the notification icon; it lies below the visible client area.
     auto *image = new QLabel(client);
     image->setObjectName(QStringLiteral("Image1"));
-    image->setGeometry(twips(720, 1920, 480, 480));
+    image->setGeometry(Twips::rect(720, 1920, 480, 480));
     image->setPixmap(clockPixmap(32));
 }
 
@@ -121,18 +105,14 @@ void frmMain::buildMenus()
 {
     auto *setting = new QAction(QStringLiteral("Setting"), this);
     setting->setObjectName(QStringLiteral("mnuSetting"));
-    connect(setting, &QAction::triggered, this, &frmMain::settingsRequested);
+    connect(setting, &QAction::triggered, this, &frmMain::mnuSettingClick);
     menuBar()->addAction(setting);
 
     m_popup = new QMenu(QStringLiteral("SysTray"), this);
     m_popup->setObjectName(QStringLiteral("mPopupSys"));
     auto *restore = m_popup->addAction(QStringLiteral("Restore"));
     restore->setObjectName(QStringLiteral("mnuRestore"));
-    connect(restore, &QAction::triggered, this, [this] {
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        show();
-        activateWindow();
-    });
+    connect(restore, &QAction::triggered, this, &frmMain::restore);
     auto *exit = m_popup->addAction(QStringLiteral("Exit"));
     exit->setObjectName(QStringLiteral("mnuExit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -142,9 +122,38 @@ bool frmMain::load()
 {
     if (m_core->startUp() == Synchroniser::StartUpResult::SettingsError)
         return false;
-    if (!isVisible())
+    if (!isVisible() && !m_tray->iconData().added)
         show();
     return true;
+}
+
+void frmMain::mnuSettingClick()
+{
+    if (!m_frmSetting)
+        m_frmSetting = new frmSetting(m_settings, *m_core, m_runAtLogin, this);
+    m_frmSetting->show();
+    m_frmSetting->raise();
+    m_frmSetting->activateWindow();
+}
+
+void frmMain::restore()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    m_tray->deleteIcon();
+    show();
+    raise();
+    activateWindow();
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // Minimised, the window gives way to its notification icon; where the desktop has no
+    // notification area it stays on the taskbar, so it can always be found again.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && modSysTray::isAvailable()) {
+        hide();
+        m_tray->addIcon();
+    }
 }
 
 void frmMain::setClockText(const QString &text)
@@ -160,19 +169,25 @@ void frmMain::setStatusText(const QString &text, const QString &detail)
 
 void frmMain::minimise()
 {
-    showMinimized();
+    if (modSysTray::isAvailable())
+        setWindowState(windowState() | Qt::WindowMinimized); // hides, see changeEvent()
+    else
+        showMinimized();
 }
 
 void frmMain::showSettingsError(const QString &message)
 {
     std::fprintf(stderr, "%s\n", qPrintable(message));
     std::fflush(stderr);
-    QMessageBox::critical(nullptr, QStringLiteral("Orvantide"), message);
+    MessageBox::critical(nullptr, message);
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
     // The close box and Exit both end the program, whatever other window is loaded.
+    if (m_frmSetting)
+        m_frmSetting->closeForExit();
+    m_tray->deleteIcon();
     m_core->shutDown();
     event->accept();
     QCoreApplication::quit();

@@ -1,25 +1,30 @@
 #pragma once
 
 #include "core/MainView.h"
+#include "ui/frmSetting.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class Clock;
-class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
+class RunOnWSU;
 class SerialLink;
 class Synchroniser;
+
+class modSysTray;
 struct modVariables;
 
 /// The main window: the running clock, the status line and "SYNC NOW". A thin shell that
-/// forwards its events to the synchronisation core.
+/// forwards its events to the synchronisation core. Minimised, it hides behind its
+/// notification icon where the desktop has a notification area.
 class frmMain : public QMainWindow, public MainView
 {
     Q_OBJECT
 public:
-    frmMain(modVariables &settings, SerialLink &link, const Clock &clock,
+    frmMain(modVariables &settings, SerialLink &link, const Clock &clock, RunOnWSU &runAtLogin,
             QWidget *parent = nullptr);
     ~frmMain() override;
 
@@ -28,7 +33,14 @@ public:
     bool load();
 
     Synchroniser &core() const { return *m_core; }
-    QMenu *popupMenu() const { return m_popup; }
+    modSysTray &tray() const { return *m_tray; }
+    /// The settings dialog while it is loaded, else nullptr.
+    frmSetting *settingsDialog() const { return m_frmSetting; }
+
+    /// The click of "Setting": loads the settings dialog unless it is loaded, and shows it.
+    void mnuSettingClick();
+    /// Restore from the notification icon or its Restore item.
+    void restore();
 
     // MainView
     void setClockText(const QString &text) override;
@@ -36,20 +48,21 @@ public:
     void minimise() override;
     void showSettingsError(const QString &message) override;
 
-signals:
-    /// "Setting" was chosen from the menu bar.
-    void settingsRequested();
-
 protected:
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildControls();
     void buildMenus();
 
+    modVariables &m_settings;
+    RunOnWSU &m_runAtLogin;
     Synchroniser *m_core;
     QLabel *m_lblClk = nullptr;
     QLabel *m_lblStamp = nullptr;
     QPushButton *m_cmdSync = nullptr;
     QMenu *m_popup = nullptr;
+    modSysTray *m_tray = nullptr;
+    QPointer<frmSetting> m_frmSetting;
 };

@@ -4,6 +4,7 @@
 
 #include "core/Clock.h"
 #include "core/MainView.h"
+#include "platform/AutostartStore.h"
 #include "platform/SerialLink.h"
 
 #include <QList>
@@ -75,4 +76,38 @@ public:
 
     QString status() const { return statuses.isEmpty() ? QString() : statuses.last().first; }
     QString detail() const { return statuses.isEmpty() ? QString() : statuses.last().second; }
+};
+
+class FakeAutostartStore : public AutostartStore
+{
+public:
+    QString value;   ///< the registered command line, empty for none
+    QString refusal; ///< non-empty: changes are refused with this reason
+    int changes = 0; ///< registrations and removals that were asked for
+
+    QString commandLine(const QString &program, const QString &arguments) const override
+    {
+        return program + QLatin1Char(' ') + arguments;
+    }
+    QString registered() const override { return value; }
+    bool registerCommand(const QString &commandLine, QString *error) override
+    {
+        ++changes;
+        if (!refusal.isEmpty()) {
+            *error = refusal;
+            return false;
+        }
+        value = commandLine;
+        return true;
+    }
+    bool unregister(QString *error) override
+    {
+        ++changes;
+        if (!refusal.isEmpty()) {
+            *error = refusal;
+            return false;
+        }
+        value.clear();
+        return true;
+    }
 };

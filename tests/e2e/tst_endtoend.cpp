@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "e2e/x11.h"
+
 class tst_EndToEnd : public QObject
 {
     Q_OBJECT
@@ -17,40 +19,12 @@ class tst_EndToEnd : public QObject
     QTemporaryDir m_dir;
     QString m_program;
 
-    QProcessEnvironment programEnvironment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!env.value(QStringLiteral("DISPLAY")).isEmpty())
-            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        return env;
-    }
-
     void writeSettings(const QByteArray &commPort)
     {
         QFile file(m_dir.filePath(QStringLiteral("orvtide.ini")));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("[Settings]\r\nCommPort=" + commPort +
                    "\r\nSetting=9600,N,8,1\r\nSyncInt=2\r\n\r\n[Sync]\r\nInterval=60\r\n");
-    }
-
-    /// Runs xdotool against the test's X server; its exit status.
-    static int xdotool(const QStringList &arguments)
-    {
-        QProcess tool;
-        tool.start(QStringLiteral("xdotool"), arguments);
-        if (!tool.waitForFinished(20000)) {
-            tool.kill();
-            return -1;
-        }
-        return tool.exitCode();
-    }
-
-    static void stop(QProcess &process)
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
     }
 
 private slots:
@@ -99,7 +73,7 @@ private slots:
         QVERIFY2(offset <= 0 && offset > -2000, out.constData());
 
         QCOMPARE(program.state(), QProcess::Running);
-        stop(program);
+        stopProcess(program);
     }
 
     void absentPortKeepsTheWindowOnScreen()
@@ -116,7 +90,7 @@ private slots:
                           QStringLiteral("^KV7R/9R Orvantide$")}),
                  0);
         QCOMPARE(program.state(), QProcess::Running);
-        stop(program);
+        stopProcess(program);
     }
 
     void badSettingsEndWithStatus2_data()

@@ -3,7 +3,11 @@
 #include "core/Synchroniser.h"
 #include "core/modINI.h"
 #include "core/modVariables.h"
+#include "integration/RunOnWSU.h"
+#include "ui/MessageBox.h"
 #include "ui/frmMain.h"
+#include "ui/frmSetting.h"
+#include "ui/modSysTray.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -23,6 +28,9 @@ class tst_frmMain : public QObject
     modVariables m_vars;
     FakeLink m_link;
     FakeClock m_clock;
+    FakeAutostartStore m_store;
+    RunOnWSU m_run{m_store, QStringLiteral("orvantide")};
+    QList<MessageBox::Shown> m_boxes;
     frmMain *m_window = nullptr;
 
     void writeSettings(const QByteArray &content)
@@ -41,16 +49,23 @@ class tst_frmMain : public QObject
     }
 
 private slots:
-    void initTestCase() { modINI::setAppFolder(m_dir.path()); }
+    void initTestCase()
+    {
+        modINI::setAppFolder(m_dir.path());
+        MessageBox::setRecorder(&m_boxes);
+    }
 
     void init()
     {
         m_vars = modVariables();
         m_link = FakeLink();
         m_clock = FakeClock();
+        m_store = FakeAutostartStore();
+        m_boxes.clear();
+        modSysTray::setAvailableOverride(false);
         writeSettings("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
                       "[Sync]\r\nInterval=60\r\n");
-        m_window = new frmMain(m_vars, m_link, m_clock);
+        m_window = new frmMain(m_vars, m_link, m_clock, m_run);
     }
 
     void cleanup() { delete m_window; }
@@ -155,26 +170,118 @@ private slots:
     {
         writeSettings(
             "[Settings]\r\nCommPort=x\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n");
-        QString shown;
-        QTimer::singleShot(0, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            shown = box->windowTitle() + QLatin1Char('|') + box->text();
-            box->accept();
-        });
         QVERIFY(!m_window->load());
-        QVERIFY2(shown.startsWith(QLatin1String("Orvantide|")), qPrintable(shown));
-        QVERIFY2(shown.contains(QLatin1String("key CommPort: \"x\"")), qPrintable(shown));
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.first().icon, QMessageBox::Critical);
+        QCOMPARE(m_boxes.first().title, QStringLiteral("Orvantide"));
+        QVERIFY2(m_boxes.first().text.contains(QLatin1String("key CommPort: \"x\"")),
+                 qPrintable(m_boxes.first().text));
         QVERIFY(!m_window->isVisible());
         QVERIFY(m_link.opened.isEmpty());
     }
 
-    void exitClosesThePort()
+    void startUpHidesBehindTheIcon()
+    {
+        modSysTray::setAvailableOverride(true);
+        QVERIFY(m_window->load());
+        QCOMPARE(m_link.written.size(), 1);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(m_window->tray().iconData().added);
+        QCOMPARE(m_window->tray().trayIcon()->toolTip(), QStringLiteral("Orvantide"));
+        QVERIFY(!m_window->tray().trayIcon()->icon().isNull());
+        QVERIFY(m_window->tray().trayIcon()->contextMenu() == child<QMenu>("mPopupSys"));
+    }
+
+    void startUpRecordsTheRegistration_data()
+    {
+        QTest::addColumn<QString>("registered");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("none") << "" << false;
+        QTest::newRow("this program") << m_dir.path() + "/orvantide -systray" << true;
+        QTest::newRow("another folder") << "/elsewhere/orvantide -systray" << false;
+    }
+
+    // Asking used to load the settings dialog, whose load step closed the port right after
+    // the first frame; now the answer is only recorded and nothing is written.
+    void startUpRecordsTheRegistration()
+    {
+        QFETCH(QString, registered);
+        QFETCH(bool, answer);
+        m_store.value = registered;
+        QVERIFY(m_window->load());
+        QCOMPARE(m_window->core().registeredAtStartUp(), answer);
+        QVERIFY(!m_window->settingsDialog());
+        QVERIFY(m_link.isOpen());
+        QCOMPARE(m_store.changes, 0);
+    }
+
+    void trayRestoreAndMinimise()
+    {
+        modSysTray::setAvailableOverride(true);
+        QVERIFY(m_window->load());
+        QSystemTrayIcon *icon = m_window->tray().trayIcon();
+
+        // Neither a right click nor a double click's second click restores.
+        emit icon->activated(QSystemTrayIcon::Context);
+        emit icon->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(!m_window->isVisible());
+
+        emit icon->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->isMinimized());
+        QVERIFY(!m_window->tray().iconData().added);
+
+        m_window->setWindowState(Qt::WindowMinimized);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(m_window->tray().iconData().added);
+        QVERIFY(icon->isVisible());
+
+        child<QAction>("mnuRestore")->trigger();
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!icon->isVisible());
+
+        m_window->setWindowState(Qt::WindowMinimized);
+        QVERIFY(!m_window->isVisible());
+        // Still the one icon.
+        QCOMPARE(m_window->findChildren<QSystemTrayIcon *>().size(), 1);
+        QVERIFY(icon->isVisible());
+    }
+
+    // Without a notification area, hiding the window would lose the program for good.
+    void withoutNotificationAreaTheWindowStaysOnTheTaskbar()
+    {
+        modSysTray::setAvailableOverride(false);
+        QVERIFY(m_window->load());
+        QVERIFY(m_window->isVisible());
+        QVERIFY(m_window->isMinimized());
+        QVERIFY(!m_window->tray().iconData().added);
+    }
+
+    void settingOpensOneDialog()
     {
         QVERIFY(m_window->load());
+        child<QAction>("mnuSetting")->trigger();
+        QPointer<frmSetting> first = m_window->settingsDialog();
+        QVERIFY(first);
+        QVERIFY(first->isVisible());
+        child<QAction>("mnuSetting")->trigger();
+        QCOMPARE(m_window->settingsDialog(), first.data());
+        QCOMPARE(m_window->findChildren<frmSetting *>().size(), 1);
+        // Closed, it is unloaded; the next click loads a new one.
+        first->close();
+        QTRY_VERIFY(!first);
+        child<QAction>("mnuSetting")->trigger();
+        QVERIFY(m_window->settingsDialog());
+    }
+
+    void exitClosesThePort()
+    {
+        modSysTray::setAvailableOverride(true);
+        QVERIFY(m_window->load());
         QVERIFY(m_link.isOpen());
+        QVERIFY(m_window->tray().iconData().added);
         child<QAction>("mnuExit")->trigger();
+        QVERIFY(!m_window->tray().iconData().added);
         QVERIFY(!m_link.isOpen());
         QVERIFY(!m_window->isVisible());
         QVERIFY(!m_window->findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());

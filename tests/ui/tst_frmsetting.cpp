@@ -1,0 +1,354 @@
+#include "core/fakes.h"
+#include "platform/pty.h"
+
+#include "core/Synchroniser.h"
+#include "core/modINI.h"
+#include "core/modVariables.h"
+#include "integration/RunOnWSU.h"
+#include "ui/MessageBox.h"
+#include "ui/frmMain.h"
+#include "ui/frmSetting.h"
+#include "ui/modSysTray.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kDelivered("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
+                            "SyncInt=2\r\n\r\n[Sync]\r\nInterval=60\r\n");
+
+} // namespace
+
+class tst_frmSetting : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    modVariables m_vars;
+    FakeLink m_link;
+    FakeClock m_clock;
+    FakeAutostartStore m_store;
+    RunOnWSU m_run{m_store, QStringLiteral("orvantide")};
+    QList<MessageBox::Shown> m_boxes;
+    frmMain *m_window = nullptr;
+
+    QString iniPath() const { return m_dir.filePath(QStringLiteral("orvtide.ini")); }
+
+    void writeSettings(const QByteArray &content)
+    {
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    QByteArray settingsBytes() const
+    {
+        QFile file(iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    frmSetting *openDialog()
+    {
+        m_window->findChild<QAction *>(QStringLiteral("mnuSetting"))->trigger();
+        return m_window->settingsDialog();
+    }
+
+    template <typename T> T *child(frmSetting *dialog, const char *name) const
+    {
+        T *found = dialog->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no child %s", name);
+        return found;
+    }
+
+    QTimer *timer2() const { return m_window->findChild<QTimer *>(QStringLiteral("Timer2")); }
+
+private slots:
+    void initTestCase()
+    {
+        modINI::setAppFolder(m_dir.path());
+        MessageBox::setRecorder(&m_boxes);
+        modSysTray::setAvailableOverride(false);
+    }
+
+    void init()
+    {
+        m_vars = modVariables();
+        m_link = FakeLink();
+        m_store = FakeAutostartStore();
+        m_boxes.clear();
+        writeSettings(kDelivered);
+        m_window = new frmMain(m_vars, m_link, m_clock, m_run);
+        QVERIFY(m_window->load());
+        m_link.written.clear();
+    }
+
+    void cleanup()
+    {
+        delete m_window;
+        modINI::setAppFolder(m_dir.path());
+    }
+
+    void layout()
+    {
+        frmSetting *dialog = openDialog();
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Settings"));
+        QCOMPARE(dialog->size(), QSize(344, 140));
+        QVERIFY(!(dialog->windowFlags() & Qt::WindowMinimizeButtonHint));
+        QCOMPARE(child<QGroupBox>(dialog, "Frame1")->title(),
+                 QStringLiteral("Serial Port Settings"));
+        QCOMPARE(child<QGroupBox>(dialog, "Frame2")->title(), QStringLiteral("Sync Interval"));
+        QCOMPARE(child<QPushButton>(dialog, "cmdSet")->text(), QStringLiteral("SET"));
+        QCOMPARE(child<QCheckBox>(dialog, "ChkRWSU")->text(),
+                 QStringLiteral("Run On Windows Startup"));
+        QCOMPARE(child<QComboBox>(dialog, "cboCOM")->geometry(), QRect(48, 24, 41, 21));
+        // Keyboard order: port, interval, SET, run at login.
+        auto *com = child<QComboBox>(dialog, "cboCOM");
+        QWidget *w = com;
+        QStringList order;
+        for (int i = 0; i < 50 && order.size() < 3; ++i) {
+            w = w->nextInFocusChain();
+            if (!w->objectName().isEmpty() && (w->focusPolicy() & Qt::TabFocus) &&
+                !order.contains(w->objectName()))
+                order << w->objectName();
+        }
+        QCOMPARE(order, (QStringList{"cboSync", "cmdSet", "ChkRWSU"}));
+    }
+
+    void loadStopsTheScheduleAndFillsTheLists_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("index");
+        QTest::newRow("1") << 1 << 0;
+        QTest::newRow("30") << 30 << 1;
+        QTest::newRow("60") << 60 << 2;
+        QTest::newRow("720") << 720 << 3;
+        QTest::newRow("15 selects nothing") << 15 << -1;
+    }
+
+    void loadStopsTheScheduleAndFillsTheLists()
+    {
+        QFETCH(int, interval);
+        QFETCH(int, index);
+        m_vars.SyncInterval = qint16(interval);
+        QVERIFY(timer2()->isActive());
+        QVERIFY(m_link.isOpen());
+
+        frmSetting *dialog = openDialog();
+        QVERIFY(!timer2()->isActive());
+        QVERIFY(!m_link.isOpen());
+        auto *com = child<QComboBox>(dialog, "cboCOM");
+        QStringList ports;
+        for (int i = 0; i < com->count(); ++i)
+            ports << com->itemText(i);
+        QCOMPARE(ports.mid(0, 6), (QStringList{"1", "2", "3", "4", "5", "6"}));
+        QVERIFY(!ports.mid(6).contains("/dev/ttyS0"));
+        QCOMPARE(com->currentText(), QStringLiteral("/dev/fake"));
+        auto *sync = child<QComboBox>(dialog, "cboSync");
+        QCOMPARE(sync->count(), 4);
+        QCOMPARE(sync->itemText(3), QStringLiteral("12 hours"));
+        QCOMPARE(sync->currentIndex(), index);
+    }
+
+    void set_data()
+    {
+        QTest::addColumn<int>("startInterval");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("storedInterval");
+        QTest::newRow("hour") << 720 << 2 << "/dev/fake"
+                              << "60";
+        QTest::newRow("minute") << 60 << 0 << "/dev/fake"
+                                << "1";
+        QTest::newRow("12 hours") << 30 << 3 << "/dev/fake"
+                                  << "720";
+        QTest::newRow("15 kept without a selection") << 15 << -1 << "/dev/fake"
+                                                     << "15";
+        QTest::newRow("typed port above 6") << 60 << 1 << "9"
+                                            << "30";
+    }
+
+    void set()
+    {
+        QFETCH(int, startInterval);
+        QFETCH(int, index);
+        QFETCH(QString, port);
+        QFETCH(QString, storedInterval);
+        m_vars.SyncInterval = qint16(startInterval);
+        for (int i = 0; i < 5; ++i)
+            m_window->core().Timer2Tick();
+        QVERIFY(m_vars.MinuteCount != 0);
+
+        frmSetting *dialog = openDialog();
+        child<QComboBox>(dialog, "cboSync")->setCurrentIndex(index);
+        child<QComboBox>(dialog, "cboCOM")->setEditText(port);
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+
+        QCOMPARE(modINI::ReadINI("Sync", "Interval"), storedInterval);
+        QCOMPARE(QString::number(m_vars.SyncInterval), storedInterval);
+        QCOMPARE(m_vars.CommPortText, port);
+        QCOMPARE(m_vars.MinuteCount, qint16(0));
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.first().icon, QMessageBox::Information);
+        QCOMPARE(m_boxes.first().text, QStringLiteral("Settings Done"));
+        // The port is stored when the dialog closes, not before.
+        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), QStringLiteral("/dev/fake"));
+        dialog->close();
+        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), port);
+        QCOMPARE(modINI::ReadINI("Settings", "SyncInt"), QString::number(index));
+    }
+
+    void closingWithoutSetStoresPortAndIndexOnly()
+    {
+        m_vars.SyncInterval = 15;
+        frmSetting *dialog = openDialog();
+        dialog->close();
+        QCOMPARE(settingsBytes(),
+                 QByteArray("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
+                            "SyncInt=-1\r\n\r\n[Sync]\r\nInterval=60\r\n"));
+        QVERIFY(m_boxes.isEmpty());
+    }
+
+    // Closing the dialog used to leave the port closed and the schedule stopped until the
+    // program was restarted.
+    void closingReopensThePortAndSyncs()
+    {
+        frmSetting *dialog = openDialog();
+        child<QComboBox>(dialog, "cboCOM")->setEditText("/dev/other");
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+        dialog->close();
+        QCOMPARE(m_link.opened.last(), QStringLiteral("/dev/other"));
+        QVERIFY(m_link.isOpen());
+        QCOMPARE(m_link.written.size(), 1);
+        QVERIFY(timer2()->isActive());
+        QVERIFY(m_window->findChild<QLabel *>("lblStamp")->text().startsWith("Last Sync at "));
+    }
+
+    // The same on a real pseudo-terminal: the frame arrives once the dialog is closed.
+    void closingSendsAFrameToThePty()
+    {
+        Pty pty;
+        QtSerialLink link;
+        modVariables vars;
+        writeSettings(QByteArray(kDelivered).replace("/dev/fake", pty.path.toUtf8()));
+        frmMain window(vars, link, m_clock, m_run);
+        QVERIFY(window.load());
+        QCOMPARE(pty.read(6).size(), 6);
+
+        window.findChild<QAction *>(QStringLiteral("mnuSetting"))->trigger();
+        QVERIFY(!link.isOpen());
+        window.settingsDialog()->close();
+        QCOMPARE(pty.read(6), QByteArray::fromHex("fe1009050eff"));
+        QVERIFY(window.findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
+    }
+
+    void closingWithAnUnusablePortSaysWhy()
+    {
+        frmSetting *dialog = openDialog();
+        child<QComboBox>(dialog, "cboCOM")->setEditText("COM3");
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+        dialog->close();
+        auto *stamp = m_window->findChild<QLabel *>("lblStamp");
+        QCOMPARE(stamp->text(), QStringLiteral("Port Not Open"));
+        QCOMPARE(stamp->toolTip(), QStringLiteral("\"COM3\" names no serial port."));
+        QVERIFY(timer2()->isActive());
+    }
+
+    // "Settings Done" used to appear even when nothing had been written.
+    void failedWritesWarnInsteadOfSettingsDone()
+    {
+        frmSetting *dialog = openDialog();
+        // A file where the settings folder should be.
+        const QString notAFolder = m_dir.filePath("not-a-folder");
+        QFile file(notAFolder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        modINI::setAppFolder(notAFolder);
+
+        child<QComboBox>(dialog, "cboSync")->setCurrentIndex(0);
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.at(0).icon, QMessageBox::Warning);
+        QVERIFY2(m_boxes.at(0).text.contains(notAFolder + "/orvtide.ini"),
+                 qPrintable(m_boxes.at(0).text));
+
+        dialog->close();
+        QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_boxes.at(1).icon, QMessageBox::Warning);
+        QVERIFY(m_boxes.at(1).text.contains(notAFolder + "/orvtide.ini"));
+    }
+
+    void checkBoxShowsTheRegistration_data()
+    {
+        QTest::addColumn<QString>("registered");
+        QTest::addColumn<bool>("ticked");
+        QTest::newRow("none") << "" << false;
+        QTest::newRow("this program") << m_dir.path() + "/orvantide -systray" << true;
+        QTest::newRow("another folder") << "/elsewhere/orvantide -systray" << false;
+        QTest::newRow("other letter case")
+            << m_dir.path().toUpper() + "/ORVANTIDE -systray" << false;
+    }
+
+    // Every load shows the registration as it is; ticking the box from the program writes nothing.
+    void checkBoxShowsTheRegistration()
+    {
+        QFETCH(QString, registered);
+        QFETCH(bool, ticked);
+        m_store.value = registered;
+        frmSetting *dialog = openDialog();
+        QCOMPARE(child<QCheckBox>(dialog, "ChkRWSU")->isChecked(), ticked);
+        dialog->close();
+        QTRY_VERIFY(!m_window->settingsDialog());
+        dialog = openDialog();
+        QCOMPARE(child<QCheckBox>(dialog, "ChkRWSU")->isChecked(), ticked);
+        QCOMPARE(m_store.changes, 0);
+    }
+
+    void clickingTheCheckBoxRegisters()
+    {
+        frmSetting *dialog = openDialog();
+        auto *box = child<QCheckBox>(dialog, "ChkRWSU");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QVERIFY(box->isChecked());
+        QCOMPARE(m_store.value, m_dir.path() + "/orvantide -systray");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QVERIFY(!box->isChecked());
+        QCOMPARE(m_store.value, QString());
+        QVERIFY(m_boxes.isEmpty());
+    }
+
+    // A refused registration used to leave the box ticked as if it had worked.
+    void refusedRegistrationPutsTheBoxBack()
+    {
+        m_store.refusal = "Cannot create the autostart folder \"/x/autostart\".";
+        frmSetting *dialog = openDialog();
+        auto *box = child<QCheckBox>(dialog, "ChkRWSU");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QVERIFY(!box->isChecked());
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.first().icon, QMessageBox::Warning);
+        QVERIFY(m_boxes.first().text.contains(m_store.refusal));
+    }
+
+    void exitWithTheDialogOpenStoresItsSettings()
+    {
+        frmSetting *dialog = openDialog();
+        child<QComboBox>(dialog, "cboCOM")->setEditText("4");
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+        m_window->findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
+        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), QStringLiteral("4"));
+        QVERIFY(!m_link.isOpen());
+        QVERIFY(m_link.written.isEmpty());
+    }
+};
+
+QTEST_MAIN(tst_frmSetting)
+#include "tst_frmsetting.moc"

@@ -1,0 +1,158 @@
+#include "ui/frmSetting.h"
+
+#include "core/SyncIntervals.h"
+#include "core/Synchroniser.h"
+#include "core/modINI.h"
+#include "core/modVariables.h"
+#include "integration/RunOnWSU.h"
+#include "platform/SerialLink.h"
+#include "ui/ClockIcon.h"
+#include "ui/MessageBox.h"
+#include "ui/Twips.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+frmSetting::frmSetting(modVariables &settings, Synchroniser &core, RunOnWSU &runAtLogin,
+                       QWidget *parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_settings(settings), m_core(core), m_runAtLogin(runAtLogin)
+{
+    setObjectName(QStringLiteral("frmSetting"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Settings"));
+    setWindowIcon(clockIcon());
+    setFixedSize(5160 / Twips::kPerPixel, 2100 / Twips::kPerPixel);
+    buildControls();
+    load();
+}
+
+void frmSetting::buildControls()
+{
+    const QFont tahoma = Twips::font(QStringLiteral("Tahoma"), QFont::SansSerif, 8.25, false);
+
+    auto *frame1 = new QGroupBox(QStringLiteral("Serial Port Settings"), this);
+    frame1->setObjectName(QStringLiteral("Frame1"));
+    frame1->setGeometry(Twips::rect(360, 360, 1695, 855));
+    auto *label1 = new QLabel(QStringLiteral("COM"), frame1);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->setGeometry(Twips::rect(240, 360, 495, 255));
+    m_cboCOM = new QComboBox(frame1);
+    m_cboCOM->setObjectName(QStringLiteral("cboCOM"));
+    m_cboCOM->setGeometry(Twips::rect(720, 360, 615, 315));
+    m_cboCOM->setEditable(true);
+    m_cboCOM->setInsertPolicy(QComboBox::NoInsert);
+
+    auto *frame2 = new QGroupBox(QStringLiteral("Sync Interval"), this);
+    frame2->setObjectName(QStringLiteral("Frame2"));
+    frame2->setGeometry(Twips::rect(2280, 360, 2175, 855));
+    auto *label2 = new QLabel(QStringLiteral("Every"), frame2);
+    label2->setObjectName(QStringLiteral("Label2"));
+    label2->setGeometry(Twips::rect(240, 360, 615, 255));
+    m_cboSync = new QComboBox(frame2);
+    m_cboSync->setObjectName(QStringLiteral("cboSync"));
+    m_cboSync->setGeometry(Twips::rect(840, 360, 1095, 315));
+    m_cboSync->setEditable(true);
+    m_cboSync->setInsertPolicy(QComboBox::NoInsert);
+
+    m_cmdSet = new QPushButton(QStringLiteral("SET"), this);
+    m_cmdSet->setObjectName(QStringLiteral("cmdSet"));
+    m_cmdSet->setGeometry(Twips::rect(360, 1440, 1095, 375));
+    m_cmdSet->setFont(tahoma);
+    connect(m_cmdSet, &QPushButton::clicked, this, &frmSetting::cmdSetClick);
+
+    m_chkRWSU = new QCheckBox(QStringLiteral("Run On Windows Startup"), this);
+    m_chkRWSU->setObjectName(QStringLiteral("ChkRWSU"));
+    m_chkRWSU->setGeometry(Twips::rect(2280, 1320, 2415, 255));
+    // Only the user's clicks register or unregister; the program setting the box does not.
+    connect(m_chkRWSU, &QCheckBox::clicked, this, &frmSetting::ChkRWSUClick);
+
+    setTabOrder(m_cboCOM, m_cboSync);
+    setTabOrder(m_cboSync, m_cmdSet);
+    setTabOrder(m_cmdSet, m_chkRWSU);
+}
+
+void frmSetting::load()
+{
+    m_core.suspend();
+
+    QStringList ports;
+    for (int n = 1; n <= 6; ++n)
+        ports << QString::number(n);
+    // The ports the system reports, unless "1" to "6" already name them.
+    QStringList named;
+    for (int n = 1; n <= 6; ++n)
+        named << SerialPortNaming::deviceForNumber(n);
+    for (const QString &device : SerialPortNaming::availableDevices()) {
+        if (!named.contains(device))
+            ports << device;
+    }
+    m_cboCOM->addItems(ports);
+    m_cboCOM->view()->setMinimumWidth(m_cboCOM->view()->sizeHintForColumn(0) + 24);
+    m_cboSync->addItems(SyncIntervals::names());
+    m_cboSync->view()->setMinimumWidth(m_cboSync->view()->sizeHintForColumn(0) + 24);
+
+    m_cboCOM->setEditText(m_settings.CommPortText);
+    m_cboSync->setCurrentIndex(SyncIntervals::indexForMinutes(m_settings.SyncInterval));
+
+    m_chkRWSU->setChecked(m_runAtLogin.CheckRunAtStartup());
+}
+
+void frmSetting::cmdSetClick()
+{
+    if (const auto minutes = SyncIntervals::minutesForIndex(m_cboSync->currentIndex()))
+        m_settings.SyncInterval = *minutes;
+    QString error;
+    const bool stored = modINI::WriteINI(QStringLiteral("Sync"), QStringLiteral("Interval"),
+                                         QString::number(m_settings.SyncInterval), &error);
+    m_settings.CommPortText = m_cboCOM->currentText();
+    m_settings.MinuteCount = 0;
+    if (stored)
+        MessageBox::information(this, QStringLiteral("Settings Done"));
+    else
+        MessageBox::warning(this, QStringLiteral("The settings were not saved.\n\n%1").arg(error));
+}
+
+void frmSetting::ChkRWSUClick()
+{
+    QString error;
+    const bool done = m_chkRWSU->isChecked() ? m_runAtLogin.EnableRunAtStartup(&error)
+                                             : m_runAtLogin.DisableRunAtStartup(&error);
+    if (done)
+        return;
+    // The box shows what is registered, not what was asked for.
+    m_chkRWSU->setChecked(m_runAtLogin.CheckRunAtStartup());
+    MessageBox::warning(this,
+                        QStringLiteral("Run at login could not be changed.\n\n%1").arg(error));
+}
+
+void frmSetting::closeEvent(QCloseEvent *event)
+{
+    QString portError;
+    QString indexError;
+    const bool portStored = modINI::WriteINI(QStringLiteral("Settings"), QStringLiteral("CommPort"),
+                                             m_settings.CommPortText, &portError);
+    const bool indexStored =
+        modINI::WriteINI(QStringLiteral("Settings"), QStringLiteral("SyncInt"),
+                         QString::number(m_cboSync->currentIndex()), &indexError);
+    if (!portStored || !indexStored)
+        MessageBox::warning(this, QStringLiteral("The settings were not saved.\n\n%1")
+                                      .arg(portStored ? indexError : portError));
+    event->accept();
+    if (m_resumeOnClose)
+        m_core.resume();
+}
+
+void frmSetting::closeForExit()
+{
+    m_resumeOnClose = false;
+    close();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <optional>
+
+class QMenu;
+class QSystemTrayIcon;
+
+/// The state of the one notification icon of the process.
+struct TrayIconData
+{
+    bool added = false;
+    QString tip;
+    QIcon icon;
+};
+
+/// The notification-area icon: the clock icon with the tooltip "Orvantide"; a left click
+/// asks for the window to be restored, a right click opens the popup menu.
+class modSysTray : public QObject
+{
+    Q_OBJECT
+public:
+    modSysTray(const QIcon &icon, QMenu *popup, QObject *parent = nullptr);
+
+    /// Whether the desktop has a notification area to put the icon in.
+    static bool isAvailable();
+    /// Overrides isAvailable(), for tests on platforms without one; no value restores it.
+    static void setAvailableOverride(std::optional<bool> available);
+
+    /// Shows the icon; does nothing when it is already shown, so there is never a second.
+    void addIcon();
+    /// Removes the icon; does nothing when it is not shown.
+    void deleteIcon();
+
+    const TrayIconData &iconData() const { return m_data; }
+    QSystemTrayIcon *trayIcon() const { return m_icon; }
+
+signals:
+    /// The icon was clicked (left button): the window is to be restored.
+    void restoreRequested();
+
+private:
+    TrayIconData m_data;
+    QSystemTrayIcon *m_icon;
+};
