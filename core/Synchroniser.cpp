@@ -3,21 +3,37 @@
 #include "core/Clock.h"
 #include "core/MainView.h"
 #include "core/SettingsValues.h"
+#include "core/SyncSlot.h"
 #include "core/TimeFrame.h"
 #include "core/modINI.h"
 #include "core/modVariables.h"
 #include "platform/LineSettings.h"
 #include "platform/SerialLink.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
+#include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 namespace {
 
 const QString kPortNotOpen = QStringLiteral("Port Not Open");
 const QString kLastSyncAt = QStringLiteral("Last Sync at ");
+
+constexpr qint64 kNsPerMs = 1'000'000;
+/// The slot's timer is set this much before the write, which then waits out the rest.
+constexpr qint64 kLeadNs = 3 * kNsPerMs;
+/// Longest wait for the write, against a monotonic clock that does not move (tests).
+constexpr qint64 kMaxSpinNs = 20 * kNsPerMs;
+/// A difference between the PC clock and the monotonic clock beyond this is a jump.
+constexpr qint64 kJumpLimitMs = 1000;
+/// Timer1 is set for this long after the change of second ...
+constexpr int kTickAfterSecondMs = 1;
+/// ... and a tick up to this long before it still shows the new second.
+constexpr int kEarlyTickMs = 50;
 
 QString invalidValue(const QString &section, const QString &key, const QString &value,
                      const QString &expected)
@@ -32,34 +48,45 @@ QString invalidValue(const QString &section, const QString &key, const QString &
 Synchroniser::Synchroniser(modVariables &settings, SerialLink &link, const Clock &clock,
                            MainView &view, QObject *parent)
     : QObject(parent), m_settings(settings), m_link(link), m_clock(clock), m_view(view),
-      m_timer1(new QTimer(this)), m_timer2(new QTimer(this))
+      m_timer1(new QTimer(this)), m_timer2(new QTimer(this)), m_syncTimer(new QTimer(this))
 {
+    // Timer1 is re-armed at every tick for just after the next change of second: a
+    // repeating one-second timer drifts against the PC clock and now and then skips or
+    // repeats a second.
     m_timer1->setObjectName(QStringLiteral("Timer1"));
-    m_timer1->setInterval(1000);
+    m_timer1->setSingleShot(true);
+    m_timer1->setTimerType(Qt::PreciseTimer);
     connect(m_timer1, &QTimer::timeout, this, &Synchroniser::Timer1Tick);
     m_timer2->setObjectName(QStringLiteral("Timer2"));
     m_timer2->setInterval(60000);
     connect(m_timer2, &QTimer::timeout, this, &Synchroniser::Timer2Tick);
+    m_syncTimer->setObjectName(QStringLiteral("syncTimer"));
+    m_syncTimer->setSingleShot(true);
+    m_syncTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_syncTimer, &QTimer::timeout, this, &Synchroniser::writeDueFrames);
 }
 
 Synchroniser::StartUpResult Synchroniser::startUp()
 {
-    m_view.setClockText(clockText(m_clock.now().time()));
+    const QDateTime now = m_clock.now();
+    m_view.setClockText(clockText(now.time()));
 
     QString error;
     if (!readSettings(&error)) {
         m_view.showSettingsError(error);
         return StartUpResult::SettingsError;
     }
-    m_timer1->start();
+    m_lastTickWallMs = localWallMs(now);
+    m_lastTickMonoNs = m_clock.monotonicNs();
+    armTimer1(now);
     m_timer2->start();
 
-    if (!openPort() || !SendTimePacket())
+    m_portWanted = true;
+    if (!openPort())
         return StartUpResult::PortNotOpen;
-    if (m_registrationCheck)
-        m_registeredAtStartUp = m_registrationCheck();
-    m_view.minimise();
-    return StartUpResult::Synced;
+    m_startUpFrame = true;
+    SendTimePacket();
+    return StartUpResult::Started;
 }
 
 bool Synchroniser::openPort()
@@ -76,6 +103,8 @@ bool Synchroniser::openPort()
                           .arg(m_settings.CommPortText.trimmed());
     } else if (m_link.open(*device, line, &m_portError)) {
         m_portError.clear();
+        m_lineTimeNs = qint64(TimeFrame(QTime(0, 0)).size() * line.bitsPerCharacter() *
+                              1'000'000'000.0 / line.baudRate);
         return true;
     }
     reportPortNotOpen();
@@ -84,13 +113,19 @@ bool Synchroniser::openPort()
 
 void Synchroniser::suspend()
 {
+    m_suspended = true;
     m_timer2->stop();
+    m_syncTimer->stop();
+    m_pendingFrames = 0;
+    m_startUpFrame = false;
     if (m_link.isOpen())
         m_link.close();
 }
 
 void Synchroniser::resume()
 {
+    m_suspended = false;
+    m_portWanted = true;
     m_timer2->start();
     if (openPort())
         SendTimePacket();
@@ -138,23 +173,68 @@ bool Synchroniser::readSettings(QString *error)
     return true;
 }
 
-bool Synchroniser::SendTimePacket()
+void Synchroniser::SendTimePacket()
 {
-    // One reading for all three fields: reading the clock once per field can combine the
-    // minute of one hour with the hour of the next.
-    const QDateTime now = m_clock.now();
+    // A port that failed to open or went away is tried again at every sync.
+    if (!m_link.isOpen() && m_portWanted && !m_suspended)
+        openPort();
     if (!m_link.isOpen()) {
+        m_startUpFrame = false;
         reportPortNotOpen();
-        return false;
+        return;
     }
-    if (!m_link.write(TimeFrame(now.time()), &m_portError)) {
+    if (++m_pendingFrames == 1)
+        armSlot();
+}
+
+void Synchroniser::armSlot()
+{
+    const QDateTime now = m_clock.now();
+    const qint64 monoNow = m_clock.monotonicNs();
+    const SyncSlot slot = nextSyncSlot(now, m_lineTimeNs, kLeadNs);
+    m_pendingSecond = slot.second;
+    m_writeAtNs = monoNow + slot.delayNs;
+    // The timer wakes a little early; writeDueFrames() waits out the rest to the
+    // microsecond, which a timer of whole milliseconds cannot do.
+    m_syncTimer->start(int(std::max<qint64>(0, slot.delayNs - kLeadNs) / kNsPerMs));
+}
+
+qint64 Synchroniser::nsUntilWrite() const
+{
+    return m_writeAtNs - m_clock.monotonicNs();
+}
+
+void Synchroniser::writeDueFrames()
+{
+    if (m_pendingFrames == 0)
+        return;
+    QElapsedTimer guard;
+    guard.start();
+    while (m_clock.monotonicNs() < m_writeAtNs && guard.nsecsElapsed() < kMaxSpinNs) {
+    }
+    if (m_clock.monotonicNs() - m_writeAtNs > kLateLimitNs) {
+        // Woken too late (the computer was busy or asleep): the frame would set the
+        // display behind, so it waits for the next second instead.
+        armSlot();
+        return;
+    }
+    const QByteArray frames = TimeFrame(m_pendingSecond.time()).repeated(m_pendingFrames);
+    m_pendingFrames = 0;
+    if (!m_link.write(frames, &m_portError)) {
         m_link.close();
+        m_startUpFrame = false;
         reportPortNotOpen();
-        return false;
+        return;
     }
     m_portError.clear();
-    m_view.setStatusText(kLastSyncAt + QLocale().toString(now, QLocale::ShortFormat), QString());
-    return true;
+    m_view.setStatusText(kLastSyncAt + QLocale().toString(m_pendingSecond, QLocale::ShortFormat),
+                         QString());
+    if (m_startUpFrame) {
+        m_startUpFrame = false;
+        if (m_registrationCheck)
+            m_registeredAtStartUp = m_registrationCheck();
+        m_view.minimise();
+    }
 }
 
 void Synchroniser::reportPortNotOpen()
@@ -169,7 +249,38 @@ void Synchroniser::cmdSyncClick()
 
 void Synchroniser::Timer1Tick()
 {
-    m_view.setClockText(clockText(m_clock.now().time()));
+    const QDateTime now = m_clock.now();
+    const qint64 monoNow = m_clock.monotonicNs();
+    // A tick that comes a little before the change of second shows the second it was for.
+    m_view.setClockText(clockText(now.addMSecs(kEarlyTickMs).time()));
+
+    // The PC clock jumped (set by hand or by a time server, a daylight-saving change, a
+    // resume from sleep) when it moved otherwise than the monotonic clock: the display
+    // is to follow at once rather than at the next scheduled sync.
+    const qint64 wallMs = localWallMs(now);
+    const qint64 predictedMs = m_lastTickWallMs + (monoNow - m_lastTickMonoNs) / kNsPerMs;
+    m_lastTickWallMs = wallMs;
+    m_lastTickMonoNs = monoNow;
+    if (std::abs(wallMs - predictedMs) > kJumpLimitMs)
+        SendTimePacket();
+
+    if (!m_link.isOpen() && m_portWanted && !m_suspended) {
+        if (++m_ticksSinceRetry >= kReconnectTicks) {
+            m_ticksSinceRetry = 0;
+            if (openPort())
+                SendTimePacket();
+        }
+    } else {
+        m_ticksSinceRetry = 0;
+    }
+    armTimer1(now);
+}
+
+void Synchroniser::armTimer1(const QDateTime &now)
+{
+    // Aimed past the change after the second now shown, even when this tick came early.
+    const int shownMs = now.addMSecs(kEarlyTickMs).time().msec();
+    m_timer1->start(1000 - shownMs + kEarlyTickMs + kTickAfterSecondMs);
 }
 
 void Synchroniser::Timer2Tick()
@@ -188,6 +299,9 @@ void Synchroniser::shutDown()
 {
     m_timer1->stop();
     m_timer2->stop();
+    m_syncTimer->stop();
+    m_pendingFrames = 0;
+    m_portWanted = false;
     m_link.close();
 }
 

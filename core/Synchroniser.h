@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTime>
@@ -12,34 +13,49 @@ class SerialLink;
 struct modVariables;
 
 /// The synchronisation core behind the main window: start-up and shutdown, the routine
-/// that sends the time frame, and the two timers that keep the clock text current and
-/// synchronise every SyncInterval minutes.
+/// that sends the time frame, and the timers that keep the clock text current,
+/// synchronise every SyncInterval minutes, notice jumps of the PC clock and reconnect a
+/// port that went away.
+///
+/// Frames are placed on the second: a sync waits for the next whole second and writes
+/// the frame so that its last byte leaves the port as that second begins, carrying it.
 class Synchroniser : public QObject
 {
     Q_OBJECT
 public:
     enum class StartUpResult {
-        Synced,        ///< port open, first frame sent, window minimised
-        PortNotOpen,   ///< the open or the first write failed; the window stays on screen
+        Started,     ///< port open, first frame on its way; the window minimises once it is written
+        PortNotOpen, ///< the open failed; the window stays on screen
         SettingsError, ///< the settings file stops the program; the view was told
     };
+
+    /// How long the write may start late before the frame waits for the next second.
+    static constexpr qint64 kLateLimitNs = 50'000'000;
+    /// How often a closed port is tried again, in ticks of Timer1.
+    static constexpr int kReconnectTicks = 10;
 
     Synchroniser(modVariables &settings, SerialLink &link, const Clock &clock, MainView &view,
                  QObject *parent = nullptr);
 
     /// The load step of the main window: reads the settings file, opens the port, sends
-    /// the first frame and minimises the window. Starts both timers unless the settings
-    /// file is unusable, in which case nothing is opened, sent or written.
+    /// the first frame and, once it is written, minimises the window. Starts the timers
+    /// unless the settings file is unusable, in which case nothing is opened, sent or
+    /// written.
     StartUpResult startUp();
 
-    /// Reads the time once, sends it as a TimeFrame when the port is open and reports the
-    /// outcome in the status text. A failed write closes the port. Returns true when the
-    /// frame was written.
-    bool SendTimePacket();
+    /// Asks for a frame: when the port is open, one is written at the next slot (see
+    /// nextSyncSlot()) and the status text reports it; otherwise the port is tried again
+    /// and, failing that, the status text reads "Port Not Open". Requests made while one
+    /// is waiting are written in the same slot, as identical frames.
+    void SendTimePacket();
+
+    /// Writes the frames that are due: the slot's timer calls it.
+    void writeDueFrames();
 
     /// The click of "SYNC NOW".
     void cmdSyncClick();
-    /// One tick of Timer1: refresh the clock text.
+    /// One tick of Timer1, just after the PC clock's second changes: refresh the clock
+    /// text, synchronise at once when the PC clock jumped, retry a closed port now and then.
     void Timer1Tick();
     /// One tick of Timer2: count a minute, synchronise when SyncInterval minutes are due.
     void Timer2Tick();
@@ -67,11 +83,19 @@ public:
 
     QTimer *Timer1() const { return m_timer1; }
     QTimer *Timer2() const { return m_timer2; }
+    /// The single-shot timer of the slot a frame waits for.
+    QTimer *syncTimer() const { return m_syncTimer; }
+    /// The second the waiting frames carry; invalid when none waits.
+    QDateTime pendingSecond() const { return m_pendingFrames ? m_pendingSecond : QDateTime(); }
+    /// Monotonic nanoseconds until the waiting frames are to be written.
+    qint64 nsUntilWrite() const;
 
 private:
     bool readSettings(QString *error);
     bool openPort();
     void reportPortNotOpen();
+    void armSlot();
+    void armTimer1(const QDateTime &now);
 
     modVariables &m_settings;
     SerialLink &m_link;
@@ -79,7 +103,20 @@ private:
     MainView &m_view;
     QTimer *m_timer1;
     QTimer *m_timer2;
+    QTimer *m_syncTimer;
     QString m_portError; ///< why the port is not open, shown as the status line's tooltip
     std::function<bool()> m_registrationCheck;
     bool m_registeredAtStartUp = false;
+
+    qint64 m_lineTimeNs = 0;     ///< time of one frame on the line
+    int m_pendingFrames = 0;     ///< frames waiting for the slot
+    QDateTime m_pendingSecond;   ///< the second they carry
+    qint64 m_writeAtNs = 0;      ///< monotonic time the write is to start
+    bool m_startUpFrame = false; ///< the waiting frame is start-up's first
+    bool m_suspended = false;    ///< the settings dialog has the port
+    bool m_portWanted = false;   ///< the port is to be open: start-up got as far as opening it
+    int m_ticksSinceRetry = 0;
+    qint64 m_lastTickWallMs = 0; ///< local wall time at the last Timer1 tick
+    qint64 m_lastTickMonoNs = 0; ///< monotonic time at the last Timer1 tick
+    QTime m_shownSecond;         ///< the second the clock text shows
 };

@@ -4,6 +4,7 @@
 
 #include "core/Clock.h"
 #include "core/MainView.h"
+#include "core/Synchroniser.h"
 #include "platform/AutostartStore.h"
 #include "platform/SerialLink.h"
 
@@ -48,15 +49,35 @@ public:
 class FakeClock : public Clock
 {
 public:
-    /// Each call of now() returns the next of these; the last one stays.
-    mutable QList<QDateTime> readings{QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9))};
+    QDateTime wall{QDate(2026, 12, 7), QTime(14, 5, 8, 500)};
+    qint64 mono = 5'000'000'000;
 
-    QDateTime now() const override
+    QDateTime now() const override { return wall; }
+    qint64 monotonicNs() const override { return mono; }
+
+    /// Time passes: both clocks move on.
+    void advanceNs(qint64 ns)
     {
-        return readings.size() > 1 ? readings.takeFirst() : readings.first();
+        mono += ns;
+        m_wallNs += ns;
+        wall = wall.addMSecs(m_wallNs / 1'000'000);
+        m_wallNs %= 1'000'000;
     }
-    void set(const QTime &time) { readings = {QDateTime(QDate(2026, 12, 7), time)}; }
+    void advanceMs(qint64 ms) { advanceNs(ms * 1'000'000); }
+    /// The PC clock is set: only the wall clock moves.
+    void set(const QTime &time) { wall = QDateTime(wall.date(), time); }
+
+private:
+    qint64 m_wallNs = 0;
 };
+
+/// Lets time pass up to the slot of the waiting frames and writes them.
+inline void reachSlot(Synchroniser &sync, FakeClock &clock)
+{
+    if (sync.pendingSecond().isValid())
+        clock.advanceNs(sync.nsUntilWrite());
+    sync.writeDueFrames();
+}
 
 class RecordingView : public MainView
 {

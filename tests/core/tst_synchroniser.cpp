@@ -1,5 +1,6 @@
 #include "core/fakes.h"
 
+#include "core/SyncSlot.h"
 #include "core/Synchroniser.h"
 #include "core/TimeFrame.h"
 #include "core/modINI.h"
@@ -122,7 +123,9 @@ private slots:
 
         m_link.portOpen = open;
         m_link.writeError = writeError;
-        QCOMPARE(m_sync->SendTimePacket(), frames == 1);
+        m_sync->SendTimePacket();
+        QCOMPARE(m_sync->pendingSecond().isValid(), open);
+        reachSlot(*m_sync, m_clock);
         QCOMPARE(m_link.written.size(), frames);
         if (frames)
             QCOMPARE(m_link.written.first(), bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF}));
@@ -131,24 +134,79 @@ private slots:
         QCOMPARE(m_link.isOpen(), openAfter);
     }
 
-    // Reading the clock once per field sent 13:59:59 for a sync at 12:59:59.999: the
-    // minute came from one hour and the hour from the next.
-    void fieldsComeFromOneReading()
+    void syncSlot_data()
     {
-        m_clock.readings = {at(QTime(12, 59, 59, 999)), at(QTime(13, 0, 0, 0)),
-                            at(QTime(13, 0, 0, 1))};
+        QTest::addColumn<QTime>("now");
+        QTest::addColumn<qint64>("lineTimeUs");
+        QTest::addColumn<QTime>("second");
+        QTest::addColumn<qint64>("delayUs");
+        // 9600,N,8,1: six characters of ten bits take 6.25 ms.
+        QTest::newRow("mid-second")
+            << QTime(14, 5, 8, 500) << 6250LL << QTime(14, 5, 9) << 493750LL;
+        QTest::newRow("on the second") << QTime(14, 5, 9) << 6250LL << QTime(14, 5, 10) << 993750LL;
+        QTest::newRow("too close: the next second")
+            << QTime(14, 5, 8, 995) << 6250LL << QTime(14, 5, 10) << 998750LL;
+        // 300,N,8,1: 200 ms on the line.
+        QTest::newRow("slow line")
+            << QTime(14, 5, 8, 700) << 200000LL << QTime(14, 5, 9) << 100000LL;
+        QTest::newRow("slow line, too close")
+            << QTime(14, 5, 8, 850) << 200000LL << QTime(14, 5, 10) << 950000LL;
+    }
+
+    void syncSlot()
+    {
+        QFETCH(QTime, now);
+        QFETCH(qint64, lineTimeUs);
+        QFETCH(QTime, second);
+        QFETCH(qint64, delayUs);
+        const SyncSlot slot = nextSyncSlot(at(now), lineTimeUs * 1000, 3'000'000);
+        QCOMPARE(slot.second, at(second));
+        QCOMPARE(slot.delayNs, delayUs * 1000);
+    }
+
+    void slotAtMidnightCarriesTheNewDay()
+    {
+        const SyncSlot slot = nextSyncSlot(at(QTime(23, 59, 59, 400)), 6'250'000, 3'000'000);
+        QCOMPARE(slot.second, QDateTime(QDate(2026, 12, 8), QTime(0, 0)));
+    }
+
+    // Frames used to go out at a random moment within the second, setting the display up
+    // to a second late; now the write waits for the slot and the frame carries its second.
+    void frameWaitsForItsSecond()
+    {
+        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n");
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::Started);
+        QCOMPARE(m_sync->pendingSecond(), at(QTime(14, 5, 9)));
+        QCOMPARE(m_sync->nsUntilWrite(), 493'750'000);
+        QVERIFY(m_sync->syncTimer()->isActive());
+        QVERIFY(m_sync->syncTimer()->interval() <= 493);
+        m_sync->writeDueFrames(); // woken early: waits, then writes at the slot
+        m_clock.advanceNs(m_sync->nsUntilWrite() + 1);
+        m_sync->writeDueFrames();
+        QCOMPARE(m_link.written, QList<QByteArray>{bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF})});
+    }
+
+    void lateWakeWaitsForTheNextSecond()
+    {
         m_link.portOpen = true;
         m_sync->SendTimePacket();
-        QCOMPARE(m_link.written.value(0), bytes({0xFE, 0x10, 59, 59, 12, 0xFF}));
+        m_clock.advanceNs(m_sync->nsUntilWrite() + Synchroniser::kLateLimitNs + 1);
+        m_sync->writeDueFrames();
+        QVERIFY(m_link.written.isEmpty());
+        QCOMPARE(m_sync->pendingSecond(), at(QTime(14, 5, 10)));
+        reachSlot(*m_sync, m_clock);
+        QCOMPARE(m_link.written.value(0), bytes({0xFE, 0x10, 0x0A, 0x05, 0x0E, 0xFF}));
     }
 
     void twoPressesSendTwoIdenticalFrames()
     {
         m_link.portOpen = true;
         m_sync->cmdSyncClick();
+        m_clock.advanceMs(200);
         m_sync->cmdSyncClick();
-        QCOMPARE(m_link.written.size(), 2);
-        QCOMPARE(m_link.written.at(0), m_link.written.at(1));
+        reachSlot(*m_sync, m_clock);
+        const QByteArray frame = bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF});
+        QCOMPARE(m_link.written, QList<QByteArray>{frame + frame});
     }
 
     void startUp_data()
@@ -176,14 +234,16 @@ private slots:
         writeSettings(file);
         const QByteArray before = settingsBytes();
 
-        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::Synced);
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::Started);
         QCOMPARE(m_link.opened, QStringList{device});
+        // The window goes away only once the first frame is written.
+        QCOMPARE(m_view.minimised, 0);
+        reachSlot(*m_sync, m_clock);
         QCOMPARE(m_link.written.size(), 1);
         QCOMPARE(m_view.minimised, 1);
         QVERIFY(m_view.status().startsWith(QLatin1String("Last Sync at ")));
-        QCOMPARE(m_view.clockTexts.value(0), QStringLiteral("14:05:09"));
+        QCOMPARE(m_view.clockTexts.value(0), QStringLiteral("14:05:08"));
         QVERIFY(m_sync->Timer1()->isActive());
-        QCOMPARE(m_sync->Timer1()->interval(), 1000);
         QVERIFY(m_sync->Timer2()->isActive());
         QCOMPARE(m_sync->Timer2()->interval(), 60000);
         QCOMPARE(m_vars.MinuteCount, qint16(0));
@@ -276,7 +336,9 @@ private slots:
         m_link.openError = openError;
         m_link.writeError = writeError;
 
-        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::PortNotOpen);
+        QCOMPARE(m_sync->startUp(), writeError.isEmpty() ? Synchroniser::StartUpResult::PortNotOpen
+                                                         : Synchroniser::StartUpResult::Started);
+        reachSlot(*m_sync, m_clock);
         QCOMPARE(m_view.status(), QStringLiteral("Port Not Open"));
         QCOMPARE(m_view.detail(), detail);
         QCOMPARE(m_view.minimised, 0);
@@ -318,8 +380,10 @@ private slots:
         m_link.portOpen = true;
         m_vars.SyncInterval = qint16(interval);
         m_vars.MinuteCount = qint16(startCount);
-        for (int i = 0; i < ticks; ++i)
+        for (int i = 0; i < ticks; ++i) {
             m_sync->Timer2Tick();
+            reachSlot(*m_sync, m_clock);
+        }
         QCOMPARE(m_link.written.size(), frames);
         QCOMPARE(int(m_vars.MinuteCount), countAfter);
     }
@@ -347,19 +411,102 @@ private slots:
     {
         QTest::addColumn<QTime>("time");
         QTest::addColumn<QString>("text");
-        QTest::newRow("morning") << QTime(9, 5, 7) << "09:05:07";
-        QTest::newRow("evening") << QTime(21, 5, 7) << "21:05:07";
-        QTest::newRow("midnight") << QTime(0, 0, 0, 999) << "00:00:00";
-        QTest::newRow("last second") << QTime(23, 59, 59) << "23:59:59";
+        QTest::addColumn<int>("nextTickMs");
+        QTest::newRow("morning") << QTime(9, 5, 7, 1) << "09:05:07" << 1000;
+        QTest::newRow("evening") << QTime(21, 5, 7, 1) << "21:05:07" << 1000;
+        QTest::newRow("late tick") << QTime(21, 5, 7, 300) << "21:05:07" << 701;
+        // A timer that fires a little before the change of second shows the new one.
+        QTest::newRow("early tick") << QTime(9, 5, 6, 990) << "09:05:07" << 1011;
+        QTest::newRow("midnight") << QTime(0, 0, 0, 1) << "00:00:00" << 1000;
+        QTest::newRow("last second") << QTime(23, 59, 59, 1) << "23:59:59" << 1000;
     }
 
+    // A repeating one-second timer drifted against the PC clock and skipped or repeated
+    // seconds; the tick is now aimed just past each change of second.
     void clockText()
     {
         QFETCH(QTime, time);
         QFETCH(QString, text);
+        QFETCH(int, nextTickMs);
         m_clock.set(time);
         m_sync->Timer1Tick();
-        QCOMPARE(m_view.clockTexts, QStringList{text});
+        QCOMPARE(m_view.clockTexts.last(), text);
+        QVERIFY(m_sync->Timer1()->isActive());
+        QCOMPARE(m_sync->Timer1()->interval(), nextTickMs);
+    }
+
+    void clockJumps_data()
+    {
+        QTest::addColumn<int>("wallMs"); ///< how far the PC clock moved between two ticks
+        QTest::addColumn<int>("monoMs"); ///< how far the monotonic clock moved
+        QTest::addColumn<bool>("sync");
+        QTest::newRow("steady") << 1000 << 1000 << false;
+        QTest::newRow("late tick") << 1900 << 1900 << false;
+        QTest::newRow("small correction") << 1900 << 1000 << false;
+        QTest::newRow("daylight saving: an hour forward") << 3601000 << 1000 << true;
+        QTest::newRow("an hour back") << -3599000 << 1000 << true;
+        QTest::newRow("set back five seconds") << -4000 << 1000 << true;
+        QTest::newRow("resume after an hour asleep") << 3600000 << 0 << true;
+    }
+
+    // After a daylight-saving change or a clock step the display stayed wrong until the
+    // next scheduled sync, for up to 12 hours.
+    void clockJumps()
+    {
+        QFETCH(int, wallMs);
+        QFETCH(int, monoMs);
+        QFETCH(bool, sync);
+        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
+        m_sync->startUp();
+        reachSlot(*m_sync, m_clock);
+        m_link.written.clear();
+        m_sync->Timer1Tick();
+
+        m_clock.mono += qint64(monoMs) * 1'000'000;
+        m_clock.wall = m_clock.wall.addMSecs(wallMs);
+        m_sync->Timer1Tick();
+        QCOMPARE(m_sync->pendingSecond().isValid(), sync);
+        const QDateTime carried = m_sync->pendingSecond();
+        reachSlot(*m_sync, m_clock);
+        QCOMPARE(m_link.written.size(), sync ? 1 : 0);
+        if (sync) // the new time, within the second
+            QVERIFY(std::abs(carried.msecsTo(m_clock.wall)) < 1000);
+    }
+
+    // A port that failed to open, or went away, used to stay closed until the program was
+    // restarted.
+    void closedPortIsTriedAgain()
+    {
+        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
+        m_link.openError = QStringLiteral("Could not open /dev/x: No such file or directory");
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::PortNotOpen);
+        auto tick = [&] {
+            m_clock.advanceMs(1000);
+            m_sync->Timer1Tick();
+        };
+        for (int i = 0; i < Synchroniser::kReconnectTicks - 1; ++i)
+            tick();
+        QCOMPARE(m_link.opened.size(), 1);
+        tick();
+        QCOMPARE(m_link.opened.size(), 2);
+        QCOMPARE(m_view.status(), QStringLiteral("Port Not Open"));
+        // Every sync tries as well.
+        m_sync->cmdSyncClick();
+        QCOMPARE(m_link.opened.size(), 3);
+
+        m_link.openError.clear();
+        for (int i = 0; i < Synchroniser::kReconnectTicks; ++i)
+            tick();
+        QCOMPARE(m_link.opened.size(), 4);
+        reachSlot(*m_sync, m_clock);
+        QCOMPARE(m_link.written.size(), 1);
+        QVERIFY(m_view.status().startsWith(QLatin1String("Last Sync at ")));
+
+        // Not while the settings dialog has the port.
+        m_sync->suspend();
+        for (int i = 0; i < 2 * Synchroniser::kReconnectTicks; ++i)
+            tick();
+        QCOMPARE(m_link.opened.size(), 4);
     }
 
     void shutDownClosesThePort()

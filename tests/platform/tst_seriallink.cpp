@@ -6,7 +6,11 @@
 #include "platform/LineSettings.h"
 #include "platform/SerialLink.h"
 
+#include "core/TimeFrame.h"
+#include "core/modINI.h"
+
 #include <QBuffer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -177,17 +181,63 @@ private slots:
         Synchroniser sync(vars, link, clock, view);
         QString error;
         QVERIFY(link.open(pty.path, LineSettings(), &error));
-        QVERIFY(sync.SendTimePacket());
+        sync.SendTimePacket();
+        reachSlot(sync, clock);
         QCOMPARE(pty.read(6), kFrame);
 
         pty.closeMaster();
-        QVERIFY(!sync.SendTimePacket());
+        sync.SendTimePacket();
+        reachSlot(sync, clock);
         QCOMPARE(view.status(), QStringLiteral("Port Not Open"));
         QVERIFY2(view.detail().startsWith(QLatin1String("Could not write to ") + pty.path),
                  qPrintable(view.detail()));
         QVERIFY(!link.isOpen());
-        QVERIFY(!sync.SendTimePacket());
+        sync.SendTimePacket();
+        QVERIFY(!sync.pendingSecond().isValid());
         QCOMPARE(view.status(), QStringLiteral("Port Not Open"));
+    }
+
+    // An adapter unplugged and plugged in again: the device goes away, a new one comes up
+    // behind the same name, and frames flow again without restarting the program.
+    void reconnectsToANewDeviceAtTheSameName()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("display"));
+        auto first = std::make_unique<Pty>();
+        QVERIFY(QFile::link(first->path, name));
+        QFile ini(dir.filePath(QStringLiteral("orvtide.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Settings]\nCommPort=" + name.toUtf8() +
+                  "\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n");
+        ini.close();
+        modINI::setAppFolder(dir.path());
+
+        QtSerialLink link;
+        modVariables vars;
+        FakeClock clock;
+        RecordingView view;
+        Synchroniser sync(vars, link, clock, view);
+        QCOMPARE(sync.startUp(), Synchroniser::StartUpResult::Started);
+        reachSlot(sync, clock);
+        QCOMPARE(first->read(6).size(), 6);
+
+        first.reset();
+        QFile::remove(name);
+        sync.cmdSyncClick();
+        reachSlot(sync, clock);
+        QCOMPARE(view.status(), QStringLiteral("Port Not Open"));
+
+        Pty second;
+        QVERIFY(QFile::link(second.path, name));
+        for (int i = 0; i < Synchroniser::kReconnectTicks; ++i) {
+            clock.advanceMs(1000);
+            sync.Timer1Tick();
+        }
+        QVERIFY(link.isOpen());
+        const QDateTime carried = sync.pendingSecond();
+        reachSlot(sync, clock);
+        QCOMPARE(second.read(6), TimeFrame(carried.time()));
+        QVERIFY(view.status().startsWith(QLatin1String("Last Sync at ")));
     }
 };
 

@@ -138,6 +138,7 @@ private slots:
         m_link.portOpen = open;
         m_window->show();
         QTest::mouseClick(child<QPushButton>("cmdSync"), Qt::LeftButton);
+        reachSlot(m_window->core(), m_clock);
         QCOMPARE(m_link.written.size(), frames);
         QVERIFY2(child<QLabel>("lblStamp")->text().startsWith(status),
                  qPrintable(child<QLabel>("lblStamp")->text()));
@@ -146,15 +147,17 @@ private slots:
     void loadSyncsOnceAndMinimises()
     {
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         QCOMPARE(m_link.written.size(), 1);
         QVERIFY(m_window->isMinimized());
-        QCOMPARE(child<QLabel>("lblClk")->text(), QStringLiteral("14:05:09"));
+        QCOMPARE(child<QLabel>("lblClk")->text(), QStringLiteral("14:05:08"));
     }
 
     void loadWithAbsentPortStaysOnScreen()
     {
         m_link.openError = QStringLiteral("Could not open /dev/fake: No such file or directory");
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         QVERIFY(m_window->isVisible());
         QVERIFY(!m_window->isMinimized());
         auto *stamp = child<QLabel>("lblStamp");
@@ -162,7 +165,7 @@ private slots:
         QCOMPARE(stamp->toolTip(), m_link.openError);
         // The clock keeps running.
         m_clock.set(QTime(21, 5, 7));
-        m_window->findChild<QTimer *>(QStringLiteral("Timer1"))->setInterval(0);
+        m_window->findChild<QTimer *>(QStringLiteral("Timer1"))->start(0);
         QTRY_COMPARE(child<QLabel>("lblClk")->text(), QStringLiteral("21:05:07"));
     }
 
@@ -184,6 +187,7 @@ private slots:
     {
         modSysTray::setAvailableOverride(true);
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         QCOMPARE(m_link.written.size(), 1);
         QVERIFY(!m_window->isVisible());
         QVERIFY(m_window->tray().iconData().added);
@@ -209,6 +213,7 @@ private slots:
         QFETCH(bool, answer);
         m_store.value = registered;
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         QCOMPARE(m_window->core().registeredAtStartUp(), answer);
         QVERIFY(!m_window->settingsDialog());
         QVERIFY(m_link.isOpen());
@@ -219,6 +224,7 @@ private slots:
     {
         modSysTray::setAvailableOverride(true);
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         QSystemTrayIcon *icon = m_window->tray().trayIcon();
 
         // Neither a right click nor a double click's second click restores.
@@ -252,6 +258,7 @@ private slots:
     {
         modSysTray::setAvailableOverride(false);
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         QVERIFY(m_window->isVisible());
         QVERIFY(m_window->isMinimized());
         QVERIFY(!m_window->tray().iconData().added);
@@ -260,6 +267,7 @@ private slots:
     void settingOpensOneDialog()
     {
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         child<QAction>("mnuSetting")->trigger();
         QPointer<frmSetting> first = m_window->settingsDialog();
         QVERIFY(first);
@@ -278,6 +286,7 @@ private slots:
     {
         modSysTray::setAvailableOverride(true);
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         QVERIFY(m_link.isOpen());
         QVERIFY(m_window->tray().iconData().added);
         child<QAction>("mnuExit")->trigger();

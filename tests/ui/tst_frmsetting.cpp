@@ -88,6 +88,7 @@ private slots:
         writeSettings(kDelivered);
         m_window = new frmMain(m_vars, m_link, m_clock, m_run);
         QVERIFY(m_window->load());
+        reachSlot(m_window->core(), m_clock);
         m_link.written.clear();
     }
 
@@ -225,6 +226,7 @@ private slots:
         child<QComboBox>(dialog, "cboCOM")->setEditText("/dev/other");
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
         dialog->close();
+        reachSlot(m_window->core(), m_clock);
         QCOMPARE(m_link.opened.last(), QStringLiteral("/dev/other"));
         QVERIFY(m_link.isOpen());
         QCOMPARE(m_link.written.size(), 1);
@@ -241,12 +243,18 @@ private slots:
         writeSettings(QByteArray(kDelivered).replace("/dev/fake", pty.path.toUtf8()));
         frmMain window(vars, link, m_clock, m_run);
         QVERIFY(window.load());
+        reachSlot(window.core(), m_clock);
         QCOMPARE(pty.read(6).size(), 6);
 
         window.findChild<QAction *>(QStringLiteral("mnuSetting"))->trigger();
         QVERIFY(!link.isOpen());
         window.settingsDialog()->close();
-        QCOMPARE(pty.read(6), QByteArray::fromHex("fe1009050eff"));
+        const QDateTime second = window.core().pendingSecond();
+        reachSlot(window.core(), m_clock);
+        const QByteArray frame = QByteArray::fromHex("fe10") + char(second.time().second()) +
+                                 char(second.time().minute()) + char(second.time().hour()) +
+                                 char(0xFF);
+        QCOMPARE(pty.read(6), frame);
         QVERIFY(window.findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
     }
 

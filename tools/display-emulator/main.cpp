@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -58,17 +59,60 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-/// Offset of the display's new time against the host's time of day, in milliseconds,
-/// folded into half a day either way.
-qint64 offsetMs(const QTime &carried, const QTime &received)
+/// The host's clock, in microseconds since the epoch.
+qint64 realtimeUs()
 {
-    constexpr qint64 day = 24 * 3600 * 1000;
-    qint64 offset = received.msecsTo(carried);
-    if (offset >= day / 2)
-        offset -= day;
-    if (offset < -day / 2)
-        offset += day;
-    return offset;
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1000;
+}
+
+/// How long one frame takes on the line with the tty's current speed and framing, in
+/// microseconds: a pseudo-terminal delivers at once what a real line delivers over time.
+qint64 frameLineTimeUs(int fd, int frameBytes)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return 0;
+    static const struct
+    {
+        speed_t code;
+        int baud;
+    } speeds[] = {{B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
+                  {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},
+                  {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
+                  {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
+                  {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    const speed_t code = ::cfgetospeed(&tio);
+    int baud = 0;
+    for (const auto &s : speeds) {
+        if (s.code == code)
+            baud = s.baud;
+    }
+    if (baud == 0)
+        return 0;
+    const int dataBits = (tio.c_cflag & CSIZE) == CS5   ? 5
+                         : (tio.c_cflag & CSIZE) == CS6 ? 6
+                         : (tio.c_cflag & CSIZE) == CS7 ? 7
+                                                        : 8;
+    const int bits =
+        1 + dataBits + ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
+    return qint64(frameBytes) * bits * 1'000'000 / baud;
+}
+
+/// Offset of the display's new time against the host's local time of day, in
+/// milliseconds, folded into half a day either way.
+double offsetMs(const QTime &carried, qint64 receivedUs)
+{
+    constexpr qint64 dayUs = qint64(24) * 3600 * 1'000'000;
+    const QTime local = QDateTime::fromMSecsSinceEpoch(receivedUs / 1000).time();
+    const qint64 receivedOfDayUs = qint64(local.msecsSinceStartOfDay()) * 1000 + receivedUs % 1000;
+    qint64 offset = qint64(carried.msecsSinceStartOfDay()) * 1000 - receivedOfDayUs;
+    if (offset >= dayUs / 2)
+        offset -= dayUs;
+    if (offset < -dayUs / 2)
+        offset += dayUs;
+    return double(offset) / 1000.0;
 }
 
 class Display
@@ -78,13 +122,14 @@ public:
     int wanted = 0;
     int frames = 0;
 
-    void frame(const QByteArray &bytes, const QTime &time, const QDateTime &received)
+    void frame(const QByteArray &bytes, const QTime &time, qint64 receivedUs)
     {
+        const QDateTime received = QDateTime::fromMSecsSinceEpoch(receivedUs / 1000);
         const QString before = m_set ? shown().toString(QStringLiteral("HH:mm:ss.zzz")) : QString();
         m_time = time;
         m_since.start();
         m_set = true;
-        const qint64 offset = offsetMs(time, received.time());
+        const double offset = offsetMs(time, receivedUs);
         if (json) {
             QJsonObject line{
                 {QStringLiteral("event"), QStringLiteral("frame")},
@@ -101,7 +146,7 @@ public:
             print(QStringLiteral("%1  %2  received %3  offset %4 ms%5")
                       .arg(time.toString(QStringLiteral("HH:mm:ss")), hex(bytes),
                            received.toString(QStringLiteral("HH:mm:ss.zzz")))
-                      .arg(offset)
+                      .arg(offset, 0, 'f', 3)
                       .arg(before.isEmpty() ? QString()
                                             : QStringLiteral("  (display showed %1)").arg(before))
                       .toUtf8());
@@ -110,8 +155,9 @@ public:
             QCoreApplication::exit(0);
     }
 
-    void garbage(const QByteArray &bytes, const QDateTime &received)
+    void garbage(const QByteArray &bytes, qint64 receivedUs)
     {
+        const QDateTime received = QDateTime::fromMSecsSinceEpoch(receivedUs / 1000);
         if (json) {
             QJsonObject line{
                 {QStringLiteral("event"), QStringLiteral("malformed")},
@@ -234,11 +280,14 @@ int main(int argc, char *argv[])
     }
 
     FrameDecoder decoder;
-    QDateTime received;
+    // A frame counts as arrived when its last byte would have left the line.
+    qint64 receivedUs = 0;
     decoder.onFrame = [&](const QByteArray &bytes, const QTime &time) {
-        display.frame(bytes, time, received);
+        // The sender's speed and framing are those of the slave side of a pseudo-terminal.
+        const int settingsFd = slaveFd >= 0 ? slaveFd : fd;
+        display.frame(bytes, time, receivedUs + frameLineTimeUs(settingsFd, int(bytes.size())));
     };
-    decoder.onGarbage = [&](const QByteArray &bytes) { display.garbage(bytes, received); };
+    decoder.onGarbage = [&](const QByteArray &bytes) { display.garbage(bytes, receivedUs); };
 
     QSocketNotifier notifier(fd, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
@@ -246,7 +295,7 @@ int main(int argc, char *argv[])
         for (;;) {
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n > 0) {
-                received = QDateTime::currentDateTime();
+                receivedUs = realtimeUs();
                 decoder.feed(QByteArray(buffer, int(n)));
                 continue;
             }

@@ -1,0 +1,162 @@
+// Sync offset: frames sent through the program's real send path (the synchronisation
+// core on a real serial link) to a pseudo-terminal, measured by the display emulator,
+// against an immediate sender that writes a frame as soon as it is asked for.
+//
+//   bench_sync_offset --emulator build/display-emulator [--count 200]
+
+#include "core/Clock.h"
+#include "core/MainView.h"
+#include "core/Synchroniser.h"
+#include "core/TimeFrame.h"
+#include "core/modINI.h"
+#include "core/modVariables.h"
+#include "platform/SerialLink.h"
+#include "stats.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+class RequestingView : public MainView
+{
+public:
+    std::function<void()> onSynced;
+    void setClockText(const QString &) override {}
+    void setStatusText(const QString &text, const QString &detail) override
+    {
+        if (!text.startsWith(QLatin1String("Last Sync at "))) {
+            std::fprintf(stderr, "bench: %s %s\n", qPrintable(text), qPrintable(detail));
+            QCoreApplication::exit(1);
+        } else if (onSynced) {
+            onSynced();
+        }
+    }
+    void minimise() override {}
+    void showSettingsError(const QString &message) override
+    {
+        std::fprintf(stderr, "bench: %s\n", qPrintable(message));
+        QCoreApplication::exit(1);
+    }
+};
+
+QVector<double> offsets(QProcess &emulator)
+{
+    QVector<double> values;
+    for (const QByteArray &line : emulator.readAllStandardOutput().split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value(QStringLiteral("event")).toString() == QLatin1String("frame"))
+            values << std::abs(o.value(QStringLiteral("offset_ms")).toDouble());
+    }
+    return values;
+}
+
+bool startEmulator(QProcess &emulator, const QString &program, const QString &link, int count)
+{
+    emulator.start(program, {QStringLiteral("--pty"), link, QStringLiteral("--json"),
+                             QStringLiteral("--count"), QString::number(count)});
+    if (!emulator.waitForStarted())
+        return false;
+    for (int i = 0; i < 100 && !QFileInfo(link).isSymLink(); ++i)
+        QThread::msleep(50);
+    return QFileInfo(link).isSymLink();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption emulatorOption(QStringLiteral("emulator"), QStringLiteral("display-emulator"),
+                                            QStringLiteral("path"));
+    const QCommandLineOption countOption(QStringLiteral("count"), QStringLiteral("frames"),
+                                         QStringLiteral("n"), QStringLiteral("200"));
+    parser.addOptions({emulatorOption, countOption});
+    parser.process(app);
+    const int count = parser.value(countOption).toInt();
+
+    QTemporaryDir dir;
+    const QString alignedLink = dir.filePath(QStringLiteral("aligned"));
+    const QString immediateLink = dir.filePath(QStringLiteral("immediate"));
+    QProcess alignedEmulator;
+    QProcess immediateEmulator;
+    if (!startEmulator(alignedEmulator, parser.value(emulatorOption), alignedLink, count) ||
+        !startEmulator(immediateEmulator, parser.value(emulatorOption), immediateLink, count)) {
+        std::fprintf(stderr, "bench: the display emulator did not start\n");
+        return 1;
+    }
+
+    QFile ini(dir.filePath(QStringLiteral("orvtide.ini")));
+    if (!ini.open(QIODevice::WriteOnly))
+        return 1;
+    ini.write("[Settings]\r\nCommPort=" + alignedLink.toUtf8() +
+              "\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=0\r\n");
+    ini.close();
+    modINI::setAppFolder(dir.path());
+
+    // The program's path: each frame asks for the next at a random moment.
+    modVariables settings;
+    QtSerialLink link;
+    SystemClock clock;
+    RequestingView view;
+    Synchroniser sync(settings, link, clock, view);
+    int aligned = 0;
+    view.onSynced = [&] {
+        if (++aligned < count)
+            QTimer::singleShot(QRandomGenerator::global()->bounded(10, 700), &sync,
+                               &Synchroniser::SendTimePacket);
+    };
+    if (sync.startUp() != Synchroniser::StartUpResult::Started)
+        return 1;
+
+    // The baseline: the frame of the moment, written at once, at random moments.
+    QtSerialLink immediate;
+    QString error;
+    if (!immediate.open(immediateLink, LineSettings(), &error)) {
+        std::fprintf(stderr, "bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    int sent = 0;
+    QTimer immediateTimer;
+    immediateTimer.setTimerType(Qt::PreciseTimer);
+    immediateTimer.setSingleShot(true);
+    QObject::connect(&immediateTimer, &QTimer::timeout, [&] {
+        QString e;
+        immediate.write(TimeFrame(QTime::currentTime()), &e);
+        if (++sent < count)
+            immediateTimer.start(QRandomGenerator::global()->bounded(500, 1500));
+    });
+    immediateTimer.start(100);
+
+    std::printf("sync offset: %d frames each, 9600,N,8,1, |offset| in ms\n", count);
+    std::fflush(stdout);
+    QObject::connect(&alignedEmulator, &QProcess::finished, [&] {
+        if (immediateEmulator.state() == QProcess::NotRunning)
+            app.quit();
+    });
+    QObject::connect(&immediateEmulator, &QProcess::finished, [&] {
+        if (alignedEmulator.state() == QProcess::NotRunning)
+            app.quit();
+    });
+    if (app.exec() != 0)
+        return 1;
+
+    const Figures a = figuresOf(offsets(alignedEmulator));
+    const Figures b = figuresOf(offsets(immediateEmulator));
+    std::printf("  aligned (program)   %s\n", qPrintable(describe(a)));
+    std::printf("  immediate sender    %s\n", qPrintable(describe(b)));
+    std::printf("  ratio immediate/aligned: median %.0fx  p99 %.0fx\n", b.median / a.median,
+                b.p99 / a.p99);
+    std::printf("  goal p99 <= 2 ms: %s\n", a.p99 <= 2.0 ? "met" : "NOT met");
+    return 0;
+}
