@@ -13,7 +13,9 @@ int main(int argc, char *argv[])
     label.setWindowTitle(QStringLiteral("bare clock"));
     label.setMinimumSize(266, 88);
     label.setAlignment(Qt::AlignCenter);
-    auto refresh = [&] { label.setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))); };
+    auto refresh = [&] {
+        label.setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+    };
     refresh();
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, refresh);

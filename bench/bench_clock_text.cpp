@@ -44,7 +44,8 @@ Analysis analyse(const QVector<Change> &changes)
 {
     Analysis a;
     for (int i = 1; i < changes.size(); ++i) {
-        const QTime previous = QTime::fromString(changes.at(i - 1).text, QStringLiteral("HH:mm:ss"));
+        const QTime previous =
+            QTime::fromString(changes.at(i - 1).text, QStringLiteral("HH:mm:ss"));
         const QTime shown = QTime::fromString(changes.at(i).text, QStringLiteral("HH:mm:ss"));
         const int step = previous.secsTo(shown);
         if (step == 0) {
@@ -54,8 +55,7 @@ Analysis analyse(const QVector<Change> &changes)
         if (step > 1)
             a.skipped += step - 1;
         const QDateTime at = QDateTime::fromMSecsSinceEpoch(changes.at(i).us / 1000);
-        const qint64 secondStartUs =
-            QDateTime(at.date(), shown).toMSecsSinceEpoch() * 1000;
+        const qint64 secondStartUs = QDateTime(at.date(), shown).toMSecsSinceEpoch() * 1000;
         a.delays << double(changes.at(i).us - secondStartUs) / 1000.0;
     }
     return a;

@@ -77,8 +77,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption emulatorOption(QStringLiteral("emulator"), QStringLiteral("display-emulator"),
-                                            QStringLiteral("path"));
+    const QCommandLineOption emulatorOption(
+        QStringLiteral("emulator"), QStringLiteral("display-emulator"), QStringLiteral("path"));
     const QCommandLineOption countOption(QStringLiteral("count"), QStringLiteral("frames"),
                                          QStringLiteral("n"), QStringLiteral("200"));
     parser.addOptions({emulatorOption, countOption});

@@ -1,6 +1,7 @@
 #include "core/Synchroniser.h"
 
 #include "core/Clock.h"
+#include "core/Log.h"
 #include "core/MainView.h"
 #include "core/SettingsValues.h"
 #include "core/SyncSlot.h"
@@ -73,9 +74,13 @@ Synchroniser::StartUpResult Synchroniser::startUp()
 
     QString error;
     if (!readSettings(&error)) {
+        qCInfo(lcSync) << "start-up stopped:" << error;
         m_view.showSettingsError(error);
         return StartUpResult::SettingsError;
     }
+    qCInfo(lcSync).noquote() << "start-up: settings" << modINI::SettingsFilePath() << "port"
+                             << m_settings.CommPortText << "line" << m_settings.PortSettings
+                             << "interval" << m_settings.SyncInterval << "min";
     m_lastTickWallMs = localWallMs(now);
     m_lastTickMonoNs = m_clock.monotonicNs();
     armTimer1(now);
@@ -102,11 +107,13 @@ bool Synchroniser::openPort()
         m_portError = QStringLiteral("No serial port has the number %1.")
                           .arg(m_settings.CommPortText.trimmed());
     } else if (m_link.open(*device, line, &m_portError)) {
+        qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.PortSettings;
         m_portError.clear();
         m_lineTimeNs = qint64(TimeFrame(QTime(0, 0)).size() * line.bitsPerCharacter() *
                               1'000'000'000.0 / line.baudRate);
         return true;
     }
+    qCInfo(lcSync).noquote() << "open failed:" << m_portError;
     reportPortNotOpen();
     return false;
 }
@@ -221,11 +228,14 @@ void Synchroniser::writeDueFrames()
     const QByteArray frames = TimeFrame(m_pendingSecond.time()).repeated(m_pendingFrames);
     m_pendingFrames = 0;
     if (!m_link.write(frames, &m_portError)) {
+        qCInfo(lcSync).noquote() << "write failed, port closed:" << m_portError;
         m_link.close();
         m_startUpFrame = false;
         reportPortNotOpen();
         return;
     }
+    qCInfo(lcSync).noquote() << "sent" << frames.toHex(' ') << "for"
+                             << m_pendingSecond.toString(Qt::ISODate);
     m_portError.clear();
     m_view.setStatusText(kLastSyncAt + QLocale().toString(m_pendingSecond, QLocale::ShortFormat),
                          QString());
@@ -261,12 +271,15 @@ void Synchroniser::Timer1Tick()
     const qint64 predictedMs = m_lastTickWallMs + (monoNow - m_lastTickMonoNs) / kNsPerMs;
     m_lastTickWallMs = wallMs;
     m_lastTickMonoNs = monoNow;
-    if (std::abs(wallMs - predictedMs) > kJumpLimitMs)
+    if (std::abs(wallMs - predictedMs) > kJumpLimitMs) {
+        qCInfo(lcSync) << "the PC clock jumped by" << wallMs - predictedMs << "ms: sync";
         SendTimePacket();
+    }
 
     if (!m_link.isOpen() && m_portWanted && !m_suspended) {
         if (++m_ticksSinceRetry >= kReconnectTicks) {
             m_ticksSinceRetry = 0;
+            qCInfo(lcSync) << "reconnecting";
             if (openPort())
                 SendTimePacket();
         }

@@ -277,6 +277,35 @@ private slots:
         QCOMPARE(contents(notAFolder), QByteArray("x"));
     }
 
+    // A settings file that is a link (the Debian package links it to /etc): the target is
+    // replaced, the link stays, and the file keeps its mode.
+    void writeThroughALink()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath(QStringLiteral("etc"));
+        const QString target = dir.filePath(QStringLiteral("etc/orvtide.ini"));
+        const QString link = dir.filePath(QStringLiteral("orvtide.ini"));
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Sync]\r\nInterval=60\r\n");
+        file.close();
+        const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                        QFile::WriteGroup | QFile::ReadOther;
+        QVERIFY(QFile::setPermissions(target, mode));
+        QVERIFY(QFile::link(target, link));
+
+        QString error;
+        QVERIFY2(ProfileFile::writeString(link, QStringLiteral("Sync"), QStringLiteral("Interval"),
+                                          QStringLiteral("30"), &error),
+                 qPrintable(error));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(contents(target), QByteArray("[Sync]\r\nInterval=30\r\n"));
+        QCOMPARE(QFile::permissions(target) & ~(QFile::ReadUser | QFile::WriteUser),
+                 mode & ~(QFile::ReadUser | QFile::WriteUser));
+        QCOMPARE(QDir(dir.filePath("etc")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("orvtide.ini")});
+    }
+
     // The replacement is atomic: no temporary file is left beside the settings file.
     void writeLeavesNoTemporaryFiles()
     {

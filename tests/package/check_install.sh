@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The install rules and the Debian package, as a user meets them:
+#   check_install.sh BUILD_DIR
+# 1. `cmake --install BUILD_DIR --prefix P` gives the program folder, the bin link, the
+#    launcher entry and the icon, and the installed program answers on its command line.
+# 2. scripts/package builds a .deb that lintian passes without errors; installed into a
+#    scratch root it has the files, the link to /etc and the settings' group and modes.
+set -euo pipefail
+build=$1
+root=$(cd "$(dirname "$0")/../.." && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+check() { # description, command...
+    local what=$1
+    shift
+    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+
+prefix=$scratch/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+check "program folder holds the executable" test -x "$prefix/lib/orvantide/orvantide"
+check "settings file beside it" grep -q '^Interval=60' "$prefix/lib/orvantide/orvtide.ini"
+check "bin link to the executable" test "$(readlink "$prefix/bin/orvantide")" = ../lib/orvantide/orvantide
+check "launcher entry is valid" desktop-file-validate "$prefix/share/applications/orvantide.desktop"
+check "scalable icon" grep -q '<svg' "$prefix/share/icons/hicolor/scalable/apps/orvantide.svg"
+check "--version through the link" sh -c "'$prefix/bin/orvantide' --version | grep -qx 'orvantide [0-9.]*'"
+check "--help exits 0" sh -c "'$prefix/bin/orvantide' --help | grep -q -- --version"
+check "-systray is not an error" sh -c "'$prefix/bin/orvantide' -systray --version >/dev/null"
+set +e
+"$prefix/bin/orvantide" --frobnicate >/dev/null 2>"$scratch/err"
+status=$?
+set -e
+check "unknown option: exit status 2" test "$status" = 2
+check "unknown option: one line of usage" test "$(wc -l <"$scratch/err")" = 1
+
+deb=$(ORVANTIDE_DEB_BUILD="$build-deb" "$root/scripts/package" --lintian)
+check "package built" test -f "$deb"
+check "package depends on the Qt runtime" sh -c "dpkg-deb -f '$deb' Depends | grep -q libqt6serialport6"
+
+# Installed into a scratch root; maintainer scripts run without a chroot.
+target=$scratch/root
+mkdir -p "$target/var/lib/dpkg/info" "$target/var/lib/dpkg/updates"
+touch "$target/var/lib/dpkg/status"
+dpkg --root="$target" --force-script-chrootless --force-depends --force-not-root \
+    --log=/dev/null -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
+check "executable in /usr/lib/orvantide" test -x "$target/usr/lib/orvantide/orvantide"
+check "settings link to /etc" test "$(readlink "$target/usr/lib/orvantide/orvtide.ini")" = /etc/orvantide/orvtide.ini
+check "/usr/bin link" test "$(readlink "$target/usr/bin/orvantide")" = ../lib/orvantide/orvantide
+check "launcher entry" test -f "$target/usr/share/applications/orvantide.desktop"
+check "icon" test -f "$target/usr/share/icons/hicolor/scalable/apps/orvantide.svg"
+check "manual page" test -f "$target/usr/share/man/man1/orvantide.1.gz"
+check "settings folder: group dialout, setgid, group-writable" \
+    test "$(stat -c '%G %a' "$target/etc/orvantide")" = "dialout 2775"
+check "settings file: group dialout, group-writable" \
+    test "$(stat -c '%G %a' "$target/etc/orvantide/orvtide.ini")" = "dialout 664"
+check "settings file is a configuration file" grep -qx /etc/orvantide/orvtide.ini \
+    "$target/var/lib/dpkg/info/orvantide.conffiles"
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
