@@ -49,15 +49,37 @@ public:
     }
 };
 
+/// Signed offsets (display ahead of the host > 0) of the frames the emulator reported.
 QVector<double> offsets(QProcess &emulator)
 {
     QVector<double> values;
     for (const QByteArray &line : emulator.readAllStandardOutput().split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
         if (o.value(QStringLiteral("event")).toString() == QLatin1String("frame"))
-            values << std::abs(o.value(QStringLiteral("offset_ms")).toDouble());
+            values << o.value(QStringLiteral("offset_ms")).toDouble();
     }
     return values;
+}
+
+QVector<double> absolute(QVector<double> values)
+{
+    for (double &v : values)
+        v = std::abs(v);
+    return values;
+}
+
+QString spread(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    if (values.isEmpty())
+        return {};
+    auto at = [&](double q) { return values.at(std::min(int(values.size()) - 1, int(q * values.size()))); };
+    return QStringLiteral("signed: min %1  p1 %2  median %3  p99 %4  max %5")
+        .arg(values.first(), 0, 'f', 3)
+        .arg(at(0.01), 0, 'f', 3)
+        .arg(at(0.5), 0, 'f', 3)
+        .arg(at(0.99), 0, 'f', 3)
+        .arg(values.last(), 0, 'f', 3);
 }
 
 bool startEmulator(QProcess &emulator, const QString &program, const QString &link, int count)
@@ -151,10 +173,14 @@ int main(int argc, char *argv[])
     if (app.exec() != 0)
         return 1;
 
-    const Figures a = figuresOf(offsets(alignedEmulator));
-    const Figures b = figuresOf(offsets(immediateEmulator));
+    const QVector<double> alignedOffsets = offsets(alignedEmulator);
+    const QVector<double> immediateOffsets = offsets(immediateEmulator);
+    const Figures a = figuresOf(absolute(alignedOffsets));
+    const Figures b = figuresOf(absolute(immediateOffsets));
     std::printf("  aligned (program)   %s\n", qPrintable(describe(a)));
+    std::printf("                      %s\n", qPrintable(spread(alignedOffsets)));
     std::printf("  immediate sender    %s\n", qPrintable(describe(b)));
+    std::printf("                      %s\n", qPrintable(spread(immediateOffsets)));
     std::printf("  ratio immediate/aligned: median %.0fx  p99 %.0fx\n", b.median / a.median,
                 b.p99 / a.p99);
     std::printf("  goal p99 <= 2 ms: %s\n", a.p99 <= 2.0 ? "met" : "NOT met");

@@ -225,6 +225,7 @@ void Synchroniser::writeDueFrames()
         armSlot();
         return;
     }
+    const qint64 lateNs = m_clock.monotonicNs() - m_writeAtNs;
     const QByteArray frames = TimeFrame(m_pendingSecond.time()).repeated(m_pendingFrames);
     m_pendingFrames = 0;
     if (!m_link.write(frames, &m_portError)) {
@@ -235,7 +236,8 @@ void Synchroniser::writeDueFrames()
         return;
     }
     qCInfo(lcSync).noquote() << "sent" << frames.toHex(' ') << "for"
-                             << m_pendingSecond.toString(Qt::ISODate);
+                             << m_pendingSecond.toString(Qt::ISODate) << "write started"
+                             << lateNs / 1000 << "us after its moment";
     m_portError.clear();
     m_view.setStatusText(kLastSyncAt + QLocale().toString(m_pendingSecond, QLocale::ShortFormat),
                          QString());
