@@ -18,8 +18,10 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -73,7 +75,9 @@ QString spread(QVector<double> values)
     std::sort(values.begin(), values.end());
     if (values.isEmpty())
         return {};
-    auto at = [&](double q) { return values.at(std::min(int(values.size()) - 1, int(q * values.size()))); };
+    auto at = [&](double q) {
+        return values.at(std::min(int(values.size()) - 1, int(q * values.size())));
+    };
     return QStringLiteral("signed: min %1  p1 %2  median %3  p99 %4  max %5")
         .arg(values.first(), 0, 'f', 3)
         .arg(at(0.01), 0, 'f', 3)
@@ -93,11 +97,24 @@ bool startEmulator(QProcess &emulator, const QString &program, const QString &li
     return QFileInfo(link).isSymLink();
 }
 
+/// From the program's log: when each write was done, in ms after its moment.
+QVector<double> g_writeDoneMs;
+
+void collectLog(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    static const QRegularExpression done(QStringLiteral("done after (-?[0-9]+) us"));
+    const QRegularExpressionMatch m = done.match(message);
+    if (m.hasMatch())
+        g_writeDoneMs << m.captured(1).toDouble() / 1000.0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
+    qInstallMessageHandler(collectLog);
     QCommandLineParser parser;
     const QCommandLineOption emulatorOption(
         QStringLiteral("emulator"), QStringLiteral("display-emulator"), QStringLiteral("path"));
@@ -179,6 +196,8 @@ int main(int argc, char *argv[])
     const Figures b = figuresOf(absolute(immediateOffsets));
     std::printf("  aligned (program)   %s\n", qPrintable(describe(a)));
     std::printf("                      %s\n", qPrintable(spread(alignedOffsets)));
+    std::printf("  program's own log: write done after its moment, ms\n");
+    std::printf("                      %s\n", qPrintable(describe(figuresOf(g_writeDoneMs))));
     std::printf("  immediate sender    %s\n", qPrintable(describe(b)));
     std::printf("                      %s\n", qPrintable(spread(immediateOffsets)));
     std::printf("  ratio immediate/aligned: median %.0fx  p99 %.0fx\n", b.median / a.median,

@@ -4,14 +4,16 @@
 
 Clock::~Clock() = default;
 
-QDateTime SystemClock::now() const
+QDateTime Clock::now() const
 {
-    // Rounded rather than cut to the millisecond, so that times planned from it are off
-    // by half a millisecond at most, either way.
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
-    return QDateTime::fromMSecsSinceEpoch((us + 500) / 1000);
+    return QDateTime::fromMSecsSinceEpoch(wallNs() / 1'000'000);
+}
+
+qint64 SystemClock::wallNs() const
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 qint64 SystemClock::monotonicNs() const

@@ -6,15 +6,17 @@ constexpr qint64 kNsPerMs = 1'000'000;
 
 } // namespace
 
-SyncSlot nextSyncSlot(const QDateTime &now, qint64 lineTimeNs, qint64 leadNs)
+SyncSlot nextSyncSlot(qint64 wallNs, qint64 lineTimeNs, qint64 leadNs)
 {
-    QDateTime second = now.addMSecs(1000 - now.time().msec());
-    qint64 delayNs = now.msecsTo(second) * kNsPerMs - lineTimeNs;
+    constexpr qint64 kNsPerSecond = 1000 * kNsPerMs;
+    // Whole seconds since the epoch are whole seconds of local time too.
+    qint64 second = wallNs / kNsPerSecond + 1;
+    qint64 delayNs = second * kNsPerSecond - wallNs - lineTimeNs;
     while (delayNs < leadNs) {
-        second = second.addSecs(1);
-        delayNs += 1000 * kNsPerMs;
+        ++second;
+        delayNs += kNsPerSecond;
     }
-    return {second, delayNs};
+    return {QDateTime::fromSecsSinceEpoch(second), delayNs};
 }
 
 qint64 localWallMs(const QDateTime &time)

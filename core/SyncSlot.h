@@ -11,8 +11,9 @@ struct SyncSlot
     qint64 delayNs;   ///< from now to the start of the write
 };
 
-/// The first slot whose write starts at least `leadNs` after `now`.
-SyncSlot nextSyncSlot(const QDateTime &now, qint64 lineTimeNs, qint64 leadNs);
+/// The first slot whose write starts at least `leadNs` after `wallNs` (nanoseconds since
+/// the epoch, as Clock::wallNs()).
+SyncSlot nextSyncSlot(qint64 wallNs, qint64 lineTimeNs, qint64 leadNs);
 
 /// Local date and time as plain numbers, without the UTC offset: a daylight-saving
 /// change moves it like any other change of the clock.

@@ -196,9 +196,9 @@ void Synchroniser::SendTimePacket()
 
 void Synchroniser::armSlot()
 {
-    const QDateTime now = m_clock.now();
+    const qint64 wallNow = m_clock.wallNs();
     const qint64 monoNow = m_clock.monotonicNs();
-    const SyncSlot slot = nextSyncSlot(now, m_lineTimeNs, kLeadNs);
+    const SyncSlot slot = nextSyncSlot(wallNow, m_lineTimeNs, kLeadNs);
     m_pendingSecond = slot.second;
     m_writeAtNs = monoNow + slot.delayNs;
     // The timer wakes a little early; writeDueFrames() waits out the rest to the
@@ -237,7 +237,8 @@ void Synchroniser::writeDueFrames()
     }
     qCInfo(lcSync).noquote() << "sent" << frames.toHex(' ') << "for"
                              << m_pendingSecond.toString(Qt::ISODate) << "write started"
-                             << lateNs / 1000 << "us after its moment";
+                             << lateNs / 1000 << "us after its moment, done after"
+                             << (m_clock.monotonicNs() - m_writeAtNs) / 1000 << "us";
     m_portError.clear();
     m_view.setStatusText(kLastSyncAt + QLocale().toString(m_pendingSecond, QLocale::ShortFormat),
                          QString());

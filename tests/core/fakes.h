@@ -50,25 +50,23 @@ class FakeClock : public Clock
 {
 public:
     QDateTime wall{QDate(2026, 12, 7), QTime(14, 5, 8, 500)};
+    qint64 wallExtraNs = 0; ///< past wall's millisecond
     qint64 mono = 5'000'000'000;
 
-    QDateTime now() const override { return wall; }
+    qint64 wallNs() const override { return wall.toMSecsSinceEpoch() * 1'000'000 + wallExtraNs; }
     qint64 monotonicNs() const override { return mono; }
 
     /// Time passes: both clocks move on.
     void advanceNs(qint64 ns)
     {
         mono += ns;
-        m_wallNs += ns;
-        wall = wall.addMSecs(m_wallNs / 1'000'000);
-        m_wallNs %= 1'000'000;
+        wallExtraNs += ns;
+        wall = wall.addMSecs(wallExtraNs / 1'000'000);
+        wallExtraNs %= 1'000'000;
     }
     void advanceMs(qint64 ms) { advanceNs(ms * 1'000'000); }
     /// The PC clock is set: only the wall clock moves.
     void set(const QTime &time) { wall = QDateTime(wall.date(), time); }
-
-private:
-    qint64 m_wallNs = 0;
 };
 
 /// Lets time pass up to the slot of the waiting frames and writes them.

@@ -159,14 +159,23 @@ private slots:
         QFETCH(qint64, lineTimeUs);
         QFETCH(QTime, second);
         QFETCH(qint64, delayUs);
-        const SyncSlot slot = nextSyncSlot(at(now), lineTimeUs * 1000, 3'000'000);
+        const SyncSlot slot =
+            nextSyncSlot(at(now).toMSecsSinceEpoch() * 1'000'000, lineTimeUs * 1000, 3'000'000);
         QCOMPARE(slot.second, at(second));
         QCOMPARE(slot.delayNs, delayUs * 1000);
     }
 
+    // Planning from the clock cut to the millisecond put writes up to a millisecond late.
+    void slotCountsBelowTheMillisecond()
+    {
+        const qint64 wallNs = at(QTime(14, 5, 8, 500)).toMSecsSinceEpoch() * 1'000'000 + 750'000;
+        QCOMPARE(nextSyncSlot(wallNs, 6'250'000, 3'000'000).delayNs, 493'000'000);
+    }
+
     void slotAtMidnightCarriesTheNewDay()
     {
-        const SyncSlot slot = nextSyncSlot(at(QTime(23, 59, 59, 400)), 6'250'000, 3'000'000);
+        const SyncSlot slot = nextSyncSlot(
+            at(QTime(23, 59, 59, 400)).toMSecsSinceEpoch() * 1'000'000, 6'250'000, 3'000'000);
         QCOMPARE(slot.second, QDateTime(QDate(2026, 12, 8), QTime(0, 0)));
     }
 

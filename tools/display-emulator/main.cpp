@@ -13,9 +13,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,7 +23,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -289,27 +291,45 @@ int main(int argc, char *argv[])
     };
     decoder.onGarbage = [&](const QByteArray &bytes) { display.garbage(bytes, receivedUs); };
 
-    QSocketNotifier notifier(fd, QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+    // The reader waits on the device in a thread of its own and takes the time as soon
+    // as the bytes are there, whatever the event loop is doing.
+    std::atomic<bool> stopReading{false};
+    std::thread reader([&] {
         char buffer[256];
-        for (;;) {
+        while (!stopReading) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            const qint64 us = realtimeUs();
             if (n > 0) {
-                receivedUs = realtimeUs();
-                decoder.feed(QByteArray(buffer, int(n)));
+                const QByteArray bytes(buffer, int(n));
+                QMetaObject::invokeMethod(
+                    &app,
+                    [&, bytes, us] {
+                        receivedUs = us;
+                        decoder.feed(bytes);
+                    },
+                    Qt::QueuedConnection);
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                return;
+                continue;
             // End of input or an error: the device went away.
-            notifier.setEnabled(false);
-            decoder.flush();
-            QCoreApplication::exit(display.wanted > 0 ? 1 : 0);
+            QMetaObject::invokeMethod(
+                &app,
+                [&] {
+                    decoder.flush();
+                    QCoreApplication::exit(display.wanted > 0 ? 1 : 0);
+                },
+                Qt::QueuedConnection);
             return;
         }
     });
 
     exitCode = app.exec();
+    stopReading = true;
+    reader.join();
     decoder.flush();
     if (g_link[0])
         ::unlink(g_link);
