@@ -97,15 +97,19 @@ bool startEmulator(QProcess &emulator, const QString &program, const QString &li
     return QFileInfo(link).isSymLink();
 }
 
-/// From the program's log: when each write was done, in ms after its moment.
+/// From the program's log: when each write started and was done, in ms after its moment.
+QVector<double> g_writeStartMs;
 QVector<double> g_writeDoneMs;
 
 void collectLog(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    static const QRegularExpression done(QStringLiteral("done after (-?[0-9]+) us"));
-    const QRegularExpressionMatch m = done.match(message);
-    if (m.hasMatch())
-        g_writeDoneMs << m.captured(1).toDouble() / 1000.0;
+    static const QRegularExpression times(
+        QStringLiteral("started (-?[0-9]+) us after its moment, done after (-?[0-9]+) us"));
+    const QRegularExpressionMatch m = times.match(message);
+    if (m.hasMatch()) {
+        g_writeStartMs << m.captured(1).toDouble() / 1000.0;
+        g_writeDoneMs << m.captured(2).toDouble() / 1000.0;
+    }
 }
 
 } // namespace
@@ -196,8 +200,9 @@ int main(int argc, char *argv[])
     const Figures b = figuresOf(absolute(immediateOffsets));
     std::printf("  aligned (program)   %s\n", qPrintable(describe(a)));
     std::printf("                      %s\n", qPrintable(spread(alignedOffsets)));
-    std::printf("  program's own log: write done after its moment, ms\n");
-    std::printf("                      %s\n", qPrintable(describe(figuresOf(g_writeDoneMs))));
+    std::printf("  program's own log, ms after the write's moment:\n");
+    std::printf("    write started     %s\n", qPrintable(describe(figuresOf(g_writeStartMs))));
+    std::printf("    write done        %s\n", qPrintable(describe(figuresOf(g_writeDoneMs))));
     std::printf("  immediate sender    %s\n", qPrintable(describe(b)));
     std::printf("                      %s\n", qPrintable(spread(immediateOffsets)));
     std::printf("  ratio immediate/aligned: median %.0fx  p99 %.0fx\n", b.median / a.median,

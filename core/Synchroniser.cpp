@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -25,15 +26,18 @@ const QString kPortNotOpen = QStringLiteral("Port Not Open");
 const QString kLastSyncAt = QStringLiteral("Last Sync at ");
 
 constexpr qint64 kNsPerMs = 1'000'000;
-/// The slot's timer is set this much before the write, which then waits out the rest.
-constexpr qint64 kLeadNs = 3 * kNsPerMs;
+/// The slot's timer is set this much before the write, which then waits out the rest: a
+/// timer of the event loop often wakes a few milliseconds late.
+constexpr qint64 kLeadNs = 10 * kNsPerMs;
 /// Longest wait for the write, against a monotonic clock that does not move (tests).
 constexpr qint64 kMaxSpinNs = 20 * kNsPerMs;
 /// A difference between the PC clock and the monotonic clock beyond this is a jump.
 constexpr qint64 kJumpLimitMs = 1000;
-/// Timer1 is set for this long after the change of second ...
+/// Timer1 ticks this long after the change of second, and half a second later to look
+/// for jumps of the PC clock ...
 constexpr int kTickAfterSecondMs = 1;
-/// ... and a tick up to this long before it still shows the new second.
+constexpr int kTicksPerSecond = 2;
+/// ... and a tick up to this long before its moment counts as on time.
 constexpr int kEarlyTickMs = 50;
 
 QString invalidValue(const QString &section, const QString &key, const QString &value,
@@ -70,7 +74,8 @@ Synchroniser::Synchroniser(modVariables &settings, SerialLink &link, const Clock
 Synchroniser::StartUpResult Synchroniser::startUp()
 {
     const QDateTime now = m_clock.now();
-    m_view.setClockText(clockText(now.time()));
+    m_shownText = clockText(now.time());
+    m_view.setClockText(m_shownText);
 
     QString error;
     if (!readSettings(&error)) {
@@ -96,6 +101,7 @@ Synchroniser::StartUpResult Synchroniser::startUp()
 
 bool Synchroniser::openPort()
 {
+    m_lastOpenAttemptNs = m_clock.monotonicNs();
     LineSettings line;
     QString lineError;
     const std::optional<QString> device = SettingsValues::portDevice(m_settings.CommPortText);
@@ -217,8 +223,8 @@ void Synchroniser::writeDueFrames()
         return;
     QElapsedTimer guard;
     guard.start();
-    while (m_clock.monotonicNs() < m_writeAtNs && guard.nsecsElapsed() < kMaxSpinNs) {
-    }
+    while (m_clock.monotonicNs() < m_writeAtNs && guard.nsecsElapsed() < kMaxSpinNs)
+        std::this_thread::yield();
     if (m_clock.monotonicNs() - m_writeAtNs > kLateLimitNs) {
         // Woken too late (the computer was busy or asleep): the frame would set the
         // display behind, so it waits for the next second instead.
@@ -265,7 +271,11 @@ void Synchroniser::Timer1Tick()
     const QDateTime now = m_clock.now();
     const qint64 monoNow = m_clock.monotonicNs();
     // A tick that comes a little before the change of second shows the second it was for.
-    m_view.setClockText(clockText(now.addMSecs(kEarlyTickMs).time()));
+    const QString text = clockText(now.addMSecs(kEarlyTickMs).time());
+    if (text != m_shownText) {
+        m_shownText = text;
+        m_view.setClockText(text);
+    }
 
     // The PC clock jumped (set by hand or by a time server, a daylight-saving change, a
     // resume from sleep) when it moved otherwise than the monotonic clock: the display
@@ -279,24 +289,24 @@ void Synchroniser::Timer1Tick()
         SendTimePacket();
     }
 
-    if (!m_link.isOpen() && m_portWanted && !m_suspended) {
-        if (++m_ticksSinceRetry >= kReconnectTicks) {
-            m_ticksSinceRetry = 0;
-            qCInfo(lcSync) << "reconnecting";
-            if (openPort())
-                SendTimePacket();
-        }
-    } else {
-        m_ticksSinceRetry = 0;
+    if (!m_link.isOpen() && m_portWanted && !m_suspended &&
+        monoNow - m_lastOpenAttemptNs >= kReconnectSeconds * 1000 * kNsPerMs) {
+        qCInfo(lcSync) << "reconnecting";
+        if (openPort())
+            SendTimePacket();
     }
     armTimer1(now);
 }
 
 void Synchroniser::armTimer1(const QDateTime &now)
 {
-    // Aimed past the change after the second now shown, even when this tick came early.
-    const int shownMs = now.addMSecs(kEarlyTickMs).time().msec();
-    m_timer1->start(1000 - shownMs + kEarlyTickMs + kTickAfterSecondMs);
+    // The moments are kTickAfterSecondMs and half a second later. Shifted by
+    // kEarlyTickMs, a tick that came a little early counts as the one it was aimed at.
+    constexpr int kStepMs = 1000 / kTicksPerSecond;
+    const int shiftedMs = now.addMSecs(kEarlyTickMs).time().msec();
+    const int nextMs =
+        (shiftedMs - kTickAfterSecondMs + kStepMs) / kStepMs * kStepMs + kTickAfterSecondMs;
+    m_timer1->start(nextMs - shiftedMs + kEarlyTickMs);
 }
 
 void Synchroniser::Timer2Tick()

@@ -31,8 +31,8 @@ public:
 
     /// How long the write may start late before the frame waits for the next second.
     static constexpr qint64 kLateLimitNs = 50'000'000;
-    /// How often a closed port is tried again, in ticks of Timer1.
-    static constexpr int kReconnectTicks = 10;
+    /// How often a closed port is tried again, in seconds.
+    static constexpr int kReconnectSeconds = 10;
 
     Synchroniser(modVariables &settings, SerialLink &link, const Clock &clock, MainView &view,
                  QObject *parent = nullptr);
@@ -54,8 +54,9 @@ public:
 
     /// The click of "SYNC NOW".
     void cmdSyncClick();
-    /// One tick of Timer1, just after the PC clock's second changes: refresh the clock
-    /// text, synchronise at once when the PC clock jumped, retry a closed port now and then.
+    /// One tick of Timer1, just after the PC clock's second changes and half a second
+    /// later: refresh the clock text, synchronise at once when the PC clock jumped, retry a
+    /// closed port now and then.
     void Timer1Tick();
     /// One tick of Timer2: count a minute, synchronise when SyncInterval minutes are due.
     void Timer2Tick();
@@ -108,15 +109,15 @@ private:
     std::function<bool()> m_registrationCheck;
     bool m_registeredAtStartUp = false;
 
-    qint64 m_lineTimeNs = 0;     ///< time of one frame on the line
-    int m_pendingFrames = 0;     ///< frames waiting for the slot
-    QDateTime m_pendingSecond;   ///< the second they carry
-    qint64 m_writeAtNs = 0;      ///< monotonic time the write is to start
-    bool m_startUpFrame = false; ///< the waiting frame is start-up's first
-    bool m_suspended = false;    ///< the settings dialog has the port
-    bool m_portWanted = false;   ///< the port is to be open: start-up got as far as opening it
-    int m_ticksSinceRetry = 0;
-    qint64 m_lastTickWallMs = 0; ///< local wall time at the last Timer1 tick
-    qint64 m_lastTickMonoNs = 0; ///< monotonic time at the last Timer1 tick
-    QTime m_shownSecond;         ///< the second the clock text shows
+    qint64 m_lineTimeNs = 0;        ///< time of one frame on the line
+    int m_pendingFrames = 0;        ///< frames waiting for the slot
+    QDateTime m_pendingSecond;      ///< the second they carry
+    qint64 m_writeAtNs = 0;         ///< monotonic time the write is to start
+    bool m_startUpFrame = false;    ///< the waiting frame is start-up's first
+    bool m_suspended = false;       ///< the settings dialog has the port
+    bool m_portWanted = false;      ///< the port is to be open: start-up got as far as opening it
+    qint64 m_lastOpenAttemptNs = 0; ///< monotonic time the port was last tried
+    qint64 m_lastTickWallMs = 0;    ///< local wall time at the last Timer1 tick
+    qint64 m_lastTickMonoNs = 0;    ///< monotonic time at the last Timer1 tick
+    QString m_shownText;            ///< the clock text shown
 };

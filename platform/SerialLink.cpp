@@ -36,6 +36,7 @@ bool QtSerialLink::write(const QByteArray &bytes, QString *error)
     // The line time of the bytes plus a generous margin for the driver.
     const double seconds = bytes.size() * m_settings.bitsPerCharacter() / m_settings.baudRate;
     const int timeoutMs = 500 + int(seconds * 1000.0);
+    m_port.clearError();
     if (writeDrained(m_port, bytes, timeoutMs, error))
         return true;
     if (error)
@@ -58,6 +59,13 @@ bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QSt
     };
     if (device.write(bytes) != bytes.size())
         return fail(device.errorString());
+    if (auto *port = qobject_cast<QSerialPort *>(&device)) {
+        // Hand the bytes to the driver at once: waitForBytesWritten() first waits for the
+        // device to report itself writable, which now and then costs milliseconds.
+        port->flush();
+        if (port->error() != QSerialPort::NoError)
+            return fail(port->errorString());
+    }
     const QDeadlineTimer deadline(timeoutMs);
     while (device.bytesToWrite() > 0) {
         if (!device.waitForBytesWritten(int(deadline.remainingTime()))) {

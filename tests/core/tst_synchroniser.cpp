@@ -421,13 +421,17 @@ private slots:
         QTest::addColumn<QTime>("time");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("nextTickMs");
-        QTest::newRow("morning") << QTime(9, 5, 7, 1) << "09:05:07" << 1000;
-        QTest::newRow("evening") << QTime(21, 5, 7, 1) << "21:05:07" << 1000;
-        QTest::newRow("late tick") << QTime(21, 5, 7, 300) << "21:05:07" << 701;
+        // Ticks come just after the change of second and half a second later.
+        QTest::newRow("morning") << QTime(9, 5, 7, 1) << "09:05:07" << 500;
+        QTest::newRow("evening") << QTime(21, 5, 7, 1) << "21:05:07" << 500;
+        QTest::newRow("half past") << QTime(21, 5, 7, 501) << "21:05:07" << 500;
+        QTest::newRow("late tick") << QTime(21, 5, 7, 300) << "21:05:07" << 201;
         // A timer that fires a little before the change of second shows the new one.
-        QTest::newRow("early tick") << QTime(9, 5, 6, 990) << "09:05:07" << 1011;
-        QTest::newRow("midnight") << QTime(0, 0, 0, 1) << "00:00:00" << 1000;
-        QTest::newRow("last second") << QTime(23, 59, 59, 1) << "23:59:59" << 1000;
+        QTest::newRow("early tick") << QTime(9, 5, 6, 990) << "09:05:07" << 511;
+        QTest::newRow("too early to count") << QTime(9, 5, 6, 940) << "09:05:06" << 61;
+        QTest::newRow("early for half past") << QTime(9, 5, 7, 480) << "09:05:07" << 521;
+        QTest::newRow("midnight") << QTime(0, 0, 0, 1) << "00:00:00" << 500;
+        QTest::newRow("last second") << QTime(23, 59, 59, 1) << "23:59:59" << 500;
     }
 
     // A repeating one-second timer drifted against the PC clock and skipped or repeated
@@ -493,7 +497,7 @@ private slots:
             m_clock.advanceMs(1000);
             m_sync->Timer1Tick();
         };
-        for (int i = 0; i < Synchroniser::kReconnectTicks - 1; ++i)
+        for (int i = 0; i < Synchroniser::kReconnectSeconds - 1; ++i)
             tick();
         QCOMPARE(m_link.opened.size(), 1);
         tick();
@@ -504,7 +508,7 @@ private slots:
         QCOMPARE(m_link.opened.size(), 3);
 
         m_link.openError.clear();
-        for (int i = 0; i < Synchroniser::kReconnectTicks; ++i)
+        for (int i = 0; i < Synchroniser::kReconnectSeconds; ++i)
             tick();
         QCOMPARE(m_link.opened.size(), 4);
         reachSlot(*m_sync, m_clock);
@@ -513,7 +517,7 @@ private slots:
 
         // Not while the settings dialog has the port.
         m_sync->suspend();
-        for (int i = 0; i < 2 * Synchroniser::kReconnectTicks; ++i)
+        for (int i = 0; i < 2 * Synchroniser::kReconnectSeconds; ++i)
             tick();
         QCOMPARE(m_link.opened.size(), 4);
     }

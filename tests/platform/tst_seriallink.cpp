@@ -229,7 +229,7 @@ private slots:
 
         Pty second;
         QVERIFY(QFile::link(second.path, name));
-        for (int i = 0; i < Synchroniser::kReconnectTicks; ++i) {
+        for (int i = 0; i < Synchroniser::kReconnectSeconds; ++i) {
             clock.advanceMs(1000);
             sync.Timer1Tick();
         }
