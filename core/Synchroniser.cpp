@@ -29,8 +29,10 @@ constexpr qint64 kNsPerMs = 1'000'000;
 /// The slot's timer is set this much before the write, which then waits out the rest: a
 /// timer of the event loop often wakes a few milliseconds late.
 constexpr qint64 kLeadNs = 10 * kNsPerMs;
-/// Longest wait for the write, against a monotonic clock that does not move (tests).
-constexpr qint64 kMaxSpinNs = 20 * kNsPerMs;
+/// The last stretch before the write is waited out busily ...
+constexpr qint64 kBusyWaitNs = 1 * kNsPerMs;
+/// ... for this long at the most.
+constexpr qint64 kMaxBusyWaitNs = 3 * kNsPerMs;
 /// A difference between the PC clock and the monotonic clock beyond this is a jump.
 constexpr qint64 kJumpLimitMs = 1000;
 /// Timer1 ticks this long after the change of second, and half a second later to look
@@ -221,10 +223,20 @@ void Synchroniser::writeDueFrames()
 {
     if (m_pendingFrames == 0)
         return;
+    // Sleep through most of what is left, then wait out the last stretch busily: a long
+    // busy wait makes the scheduler hand the processor to others just as the write is due.
+    const qint64 remainingNs = m_writeAtNs - m_clock.monotonicNs();
+    if (remainingNs > kBusyWaitNs)
+        std::this_thread::sleep_for(
+            std::chrono::nanoseconds(std::min(remainingNs - kBusyWaitNs, kLeadNs)));
     QElapsedTimer guard;
     guard.start();
-    while (m_clock.monotonicNs() < m_writeAtNs && guard.nsecsElapsed() < kMaxSpinNs)
-        std::this_thread::yield();
+    while (m_clock.monotonicNs() < m_writeAtNs && guard.nsecsElapsed() < kMaxBusyWaitNs) {
+    }
+    if (m_clock.monotonicNs() < m_writeAtNs) { // woken far too early: wait on
+        m_syncTimer->start(int(std::max<qint64>(0, nsUntilWrite() - kLeadNs) / kNsPerMs));
+        return;
+    }
     if (m_clock.monotonicNs() - m_writeAtNs > kLateLimitNs) {
         // Woken too late (the computer was busy or asleep): the frame would set the
         // display behind, so it waits for the next second instead.
