@@ -126,6 +126,16 @@ bool Synchroniser::openPort()
     return false;
 }
 
+bool Synchroniser::reopenPort()
+{
+    // A port that failed to open or went away is tried again at every sync, unless the
+    // settings dialog has it.
+    if (m_portWanted && !m_suspended)
+        return openPort(); // reports a failure itself
+    reportPortNotOpen();
+    return false;
+}
+
 void Synchroniser::suspend()
 {
     m_suspended = true;
@@ -142,8 +152,7 @@ void Synchroniser::resume()
     m_suspended = false;
     m_portWanted = true;
     m_timer2->start();
-    if (openPort())
-        SendTimePacket();
+    SendTimePacket(); // opens the port
 }
 
 bool Synchroniser::readSettings(QString *error)
@@ -190,12 +199,8 @@ bool Synchroniser::readSettings(QString *error)
 
 void Synchroniser::SendTimePacket()
 {
-    // A port that failed to open or went away is tried again at every sync.
-    if (!m_link.isOpen() && m_portWanted && !m_suspended)
-        openPort();
-    if (!m_link.isOpen()) {
+    if (!m_link.isOpen() && !reopenPort()) {
         m_startUpFrame = false;
-        reportPortNotOpen();
         return;
     }
     if (++m_pendingFrames == 1)
@@ -304,8 +309,7 @@ void Synchroniser::Timer1Tick()
     if (!m_link.isOpen() && m_portWanted && !m_suspended &&
         monoNow - m_lastOpenAttemptNs >= kReconnectSeconds * 1000 * kNsPerMs) {
         qCInfo(lcSync) << "reconnecting";
-        if (openPort())
-            SendTimePacket();
+        SendTimePacket(); // opens the port
     }
     armTimer1(now);
 }

@@ -94,6 +94,7 @@ public:
 private:
     bool readSettings(QString *error);
     bool openPort();
+    bool reopenPort();
     void reportPortNotOpen();
     void armSlot();
     void armTimer1(const QDateTime &now);

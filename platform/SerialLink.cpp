@@ -37,10 +37,20 @@ bool QtSerialLink::write(const QByteArray &bytes, QString *error)
     const double seconds = bytes.size() * m_settings.bitsPerCharacter() / m_settings.baudRate;
     const int timeoutMs = 500 + int(seconds * 1000.0);
     m_port.clearError();
-    if (writeDrained(m_port, bytes, timeoutMs, error))
-        return true;
+    QString reason;
+    if (m_port.write(bytes) != bytes.size()) {
+        reason = m_port.errorString();
+    } else {
+        // Hand the bytes to the driver at once: waitForBytesWritten() first waits for the
+        // device to report itself writable, which now and then costs milliseconds.
+        m_port.flush();
+        if (m_port.error() != QSerialPort::NoError)
+            reason = m_port.errorString();
+        else if (waitDrained(m_port, timeoutMs, &reason))
+            return true;
+    }
     if (error)
-        *error = QStringLiteral("Could not write to %1: %2").arg(m_device, *error);
+        *error = QStringLiteral("Could not write to %1: %2").arg(m_device, reason);
     return false;
 }
 
@@ -59,13 +69,16 @@ bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QSt
     };
     if (device.write(bytes) != bytes.size())
         return fail(device.errorString());
-    if (auto *port = qobject_cast<QSerialPort *>(&device)) {
-        // Hand the bytes to the driver at once: waitForBytesWritten() first waits for the
-        // device to report itself writable, which now and then costs milliseconds.
-        port->flush();
-        if (port->error() != QSerialPort::NoError)
-            return fail(port->errorString());
-    }
+    return waitDrained(device, timeoutMs, error);
+}
+
+bool waitDrained(QIODevice &device, int timeoutMs, QString *error)
+{
+    auto fail = [&](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
     const QDeadlineTimer deadline(timeoutMs);
     while (device.bytesToWrite() > 0) {
         if (!device.waitForBytesWritten(int(deadline.remainingTime()))) {

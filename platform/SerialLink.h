@@ -46,6 +46,9 @@ private:
 /// buffer proves nothing.
 bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QString *error);
 
+/// Waits, at most `timeoutMs`, until `device` has no bytes left to write.
+bool waitDrained(QIODevice &device, int timeoutMs, QString *error);
+
 namespace SerialPortNaming {
 
 /// True for a text that names a device itself: on Linux an absolute path such as

@@ -1,4 +1,5 @@
 #include "core/fakes.h"
+#include "files.h"
 
 #include "core/SyncSlot.h"
 #include "core/Synchroniser.h"
@@ -41,21 +42,15 @@ class tst_Synchroniser : public QObject
 
     QString settingsPath() const { return m_dir.filePath(QStringLiteral("orvtide.ini")); }
 
+    /// A null `content` leaves no settings file at all.
     void writeSettings(const QByteArray &content)
     {
         QFile::remove(settingsPath());
-        if (content.isNull())
-            return;
-        QFile file(settingsPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        if (!content.isNull())
+            QVERIFY(writeFile(settingsPath(), content));
     }
 
-    QByteArray settingsBytes() const
-    {
-        QFile file(settingsPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray settingsBytes() const { return readFile(settingsPath()); }
 
 private slots:
     void initTestCase()

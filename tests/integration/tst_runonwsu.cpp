@@ -1,4 +1,5 @@
 #include "core/modINI.h"
+#include "files.h"
 #include "integration/RunOnWSU.h"
 #include "platform/AutostartStore.h"
 
@@ -19,20 +20,6 @@ class tst_RunOnWSU : public QObject
         return m_root->filePath("home-config/autostart/Orvantide.desktop");
     }
     QString systemEntry() const { return m_root->filePath("etc-xdg/autostart/Orvantide.desktop"); }
-
-    static void writeFile(const QString &path, const QByteArray &content)
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
-
-    static QByteArray readFile(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 
 private slots:
     void init()
@@ -129,9 +116,9 @@ private slots:
         QFETCH(bool, registered);
         const QByteArray app = QFile::encodeName(m_root->filePath("app"));
         if (!user.isNull())
-            writeFile(userEntry(), QByteArray(user).replace("@", app));
+            QVERIFY(writeFile(userEntry(), QByteArray(user).replace("@", app)));
         if (!system.isNull())
-            writeFile(systemEntry(), QByteArray(system).replace("@", app));
+            QVERIFY(writeFile(systemEntry(), QByteArray(system).replace("@", app)));
         QCOMPARE(RunOnWSU(m_store, "orvantide").CheckRunAtStartup(), registered);
     }
 
@@ -139,9 +126,9 @@ private slots:
     void disableHidesASystemEntry()
     {
         RunOnWSU run(m_store, "orvantide");
-        writeFile(systemEntry(),
-                  "[Desktop Entry]\nExec=" + QFile::encodeName(m_root->filePath("app")) +
-                      "/orvantide -systray\n");
+        QVERIFY(writeFile(systemEntry(),
+                          "[Desktop Entry]\nExec=" + QFile::encodeName(m_root->filePath("app")) +
+                              "/orvantide -systray\n"));
         QVERIFY(run.CheckRunAtStartup());
         QString error;
         QVERIFY2(run.DisableRunAtStartup(&error), qPrintable(error));
@@ -154,7 +141,8 @@ private slots:
 
     void unwritableAutostartFolder()
     {
-        writeFile(m_root->filePath("home-config/autostart"), "a file where the folder should be");
+        QVERIFY(writeFile(m_root->filePath("home-config/autostart"),
+                          "a file where the folder should be"));
         RunOnWSU run(m_store, "orvantide");
         QString error;
         QVERIFY(!run.EnableRunAtStartup(&error));

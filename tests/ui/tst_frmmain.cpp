@@ -1,4 +1,5 @@
 #include "core/fakes.h"
+#include "files.h"
 
 #include "core/Synchroniser.h"
 #include "core/modINI.h"
@@ -35,9 +36,7 @@ class tst_frmMain : public QObject
 
     void writeSettings(const QByteArray &content)
     {
-        QFile file(m_dir.filePath(QStringLiteral("orvtide.ini")));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("orvtide.ini")), content));
     }
 
     template <typename T> T *child(const char *name) const

@@ -1,4 +1,5 @@
 #include "core/fakes.h"
+#include "files.h"
 #include "platform/pty.h"
 
 #include "core/Synchroniser.h"
@@ -42,18 +43,8 @@ class tst_frmSetting : public QObject
 
     QString iniPath() const { return m_dir.filePath(QStringLiteral("orvtide.ini")); }
 
-    void writeSettings(const QByteArray &content)
-    {
-        QFile file(iniPath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(content);
-    }
-
-    QByteArray settingsBytes() const
-    {
-        QFile file(iniPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void writeSettings(const QByteArray &content) { QVERIFY(writeFile(iniPath(), content)); }
+    QByteArray settingsBytes() const { return readFile(iniPath()); }
 
     frmSetting *openDialog()
     {
@@ -276,9 +267,7 @@ private slots:
         frmSetting *dialog = openDialog();
         // A file where the settings folder should be.
         const QString notAFolder = m_dir.filePath("not-a-folder");
-        QFile file(notAFolder);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(writeFile(notAFolder, QByteArray()));
         modINI::setAppFolder(notAFolder);
 
         child<QComboBox>(dialog, "cboSync")->setCurrentIndex(0);
