@@ -39,14 +39,25 @@ private slots:
         QVERIFY(QFile::copy(built, m_program));
     }
 
+    // The emulator reads as the demo runs it (sleeping between reads) and as the sync
+    // offset benchmark runs it (never sleeping).
+    void firstFrameCarriesTheClock_data()
+    {
+        QTest::addColumn<QStringList>("readerArguments");
+        QTest::newRow("sleeping reader") << QStringList();
+        QTest::newRow("busy reader") << QStringList{QStringLiteral("--busy-read")};
+    }
+
     void firstFrameCarriesTheClock()
     {
+        QFETCH(QStringList, readerArguments);
         const QString link = m_dir.filePath(QStringLiteral("display"));
         QProcess emulator;
         emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
-                       {QStringLiteral("--pty"), link, QStringLiteral("--json"),
-                        QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("--timeout"),
-                        QStringLiteral("30")});
+                       QStringList{QStringLiteral("--pty"), link, QStringLiteral("--json"),
+                                   QStringLiteral("--count"), QStringLiteral("1"),
+                                   QStringLiteral("--timeout"), QStringLiteral("30")} +
+                           readerArguments);
         QVERIFY(emulator.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
         writeSettings(link.toUtf8());

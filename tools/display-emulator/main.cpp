@@ -218,7 +218,13 @@ int main(int argc, char *argv[])
         QStringLiteral("timeout"),
         QStringLiteral("End after <s> seconds (exit status 1 if --count frames were not seen)."),
         QStringLiteral("s"));
-    parser.addOptions({ptyOption, deviceOption, jsonOption, countOption, timeoutOption});
+    const QCommandLineOption busyReadOption(
+        QStringLiteral("busy-read"),
+        QStringLiteral("Read without ever sleeping, so a frame's arrival is timed without the "
+                       "wake-up delay of a sleeping reader. For measurements: it keeps one "
+                       "processor busy."));
+    parser.addOptions(
+        {ptyOption, deviceOption, jsonOption, countOption, timeoutOption, busyReadOption});
     parser.process(app);
 
     if (parser.isSet(ptyOption) == parser.isSet(deviceOption))
@@ -292,13 +298,16 @@ int main(int argc, char *argv[])
     decoder.onGarbage = [&](const QByteArray &bytes) { display.garbage(bytes, receivedUs); };
 
     // The reader waits on the device in a thread of its own and takes the time as soon
-    // as the bytes are there, whatever the event loop is doing.
+    // as the bytes are there, whatever the event loop is doing. A busy reader never
+    // sleeps: on a virtual machine, waking a sleeping processor now and then takes
+    // milliseconds, which a real line and display don't have.
+    const bool busyRead = parser.isSet(busyReadOption);
     std::atomic<bool> stopReading{false};
     std::thread reader([&] {
         char buffer[256];
         while (!stopReading) {
             pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0)
+            if (!busyRead && ::poll(&p, 1, 100) <= 0)
                 continue;
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
             const qint64 us = realtimeUs();
