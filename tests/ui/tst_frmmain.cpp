@@ -1,12 +1,6 @@
-#include "core/fakes.h"
-#include "files.h"
+#include "window.h"
 
 #include "core/Synchroniser.h"
-#include "core/modINI.h"
-#include "core/modVariables.h"
-#include "integration/RunOnWSU.h"
-#include "ui/MessageBox.h"
-#include "ui/frmMain.h"
 #include "ui/frmSetting.h"
 #include "ui/modSysTray.h"
 
@@ -21,50 +15,18 @@
 #include <QTimer>
 #include <QtTest>
 
-class tst_frmMain : public QObject
+class tst_frmMain : public QObject, protected WindowFixture
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    modVariables m_vars;
-    FakeLink m_link;
-    FakeClock m_clock;
-    FakeAutostartStore m_store;
-    RunOnWSU m_run{m_store, QStringLiteral("orvantide")};
-    QList<MessageBox::Shown> m_boxes;
-    frmMain *m_window = nullptr;
-
-    void writeSettings(const QByteArray &content)
-    {
-        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("orvtide.ini")), content));
-    }
-
-    template <typename T> T *child(const char *name) const
-    {
-        T *found = m_window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qFatal("no child %s", name);
-        return found;
-    }
-
 private slots:
-    void initTestCase()
-    {
-        modINI::setAppFolder(m_dir.path());
-        MessageBox::setRecorder(&m_boxes);
-    }
+    void initTestCase() { setUpFixture(); }
 
     void init()
     {
-        m_vars = modVariables();
-        m_link = FakeLink();
-        m_clock = FakeClock();
-        m_store = FakeAutostartStore();
-        m_boxes.clear();
         modSysTray::setAvailableOverride(false);
-        writeSettings("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
-                      "[Sync]\r\nInterval=60\r\n");
-        m_window = new frmMain(m_vars, m_link, m_clock, m_run);
+        createWindow("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
+                     "[Sync]\r\nInterval=60\r\n");
     }
 
     void cleanup() { delete m_window; }

@@ -1,13 +1,7 @@
-#include "core/fakes.h"
-#include "files.h"
 #include "platform/pty.h"
+#include "window.h"
 
 #include "core/Synchroniser.h"
-#include "core/modINI.h"
-#include "core/modVariables.h"
-#include "integration/RunOnWSU.h"
-#include "ui/MessageBox.h"
-#include "ui/frmMain.h"
 #include "ui/frmSetting.h"
 #include "ui/modSysTray.h"
 
@@ -28,23 +22,9 @@ const QByteArray kDelivered("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,
 
 } // namespace
 
-class tst_frmSetting : public QObject
+class tst_frmSetting : public QObject, protected WindowFixture
 {
     Q_OBJECT
-
-    QTemporaryDir m_dir;
-    modVariables m_vars;
-    FakeLink m_link;
-    FakeClock m_clock;
-    FakeAutostartStore m_store;
-    RunOnWSU m_run{m_store, QStringLiteral("orvantide")};
-    QList<MessageBox::Shown> m_boxes;
-    frmMain *m_window = nullptr;
-
-    QString iniPath() const { return m_dir.filePath(QStringLiteral("orvtide.ini")); }
-
-    void writeSettings(const QByteArray &content) { QVERIFY(writeFile(iniPath(), content)); }
-    QByteArray settingsBytes() const { return readFile(iniPath()); }
 
     frmSetting *openDialog()
     {
@@ -52,32 +32,18 @@ class tst_frmSetting : public QObject
         return m_window->settingsDialog();
     }
 
-    template <typename T> T *child(frmSetting *dialog, const char *name) const
-    {
-        T *found = dialog->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qFatal("no child %s", name);
-        return found;
-    }
-
     QTimer *timer2() const { return m_window->findChild<QTimer *>(QStringLiteral("Timer2")); }
 
 private slots:
     void initTestCase()
     {
-        modINI::setAppFolder(m_dir.path());
-        MessageBox::setRecorder(&m_boxes);
+        setUpFixture();
         modSysTray::setAvailableOverride(false);
     }
 
     void init()
     {
-        m_vars = modVariables();
-        m_link = FakeLink();
-        m_store = FakeAutostartStore();
-        m_boxes.clear();
-        writeSettings(kDelivered);
-        m_window = new frmMain(m_vars, m_link, m_clock, m_run);
+        createWindow(kDelivered);
         QVERIFY(m_window->load());
         reachSlot(m_window->core(), m_clock);
         m_link.written.clear();
