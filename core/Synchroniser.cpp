@@ -214,6 +214,7 @@ void Synchroniser::armSlot()
     const SyncSlot slot = nextSyncSlot(wallNow, m_lineTimeNs, kLeadNs);
     m_pendingSecond = slot.second;
     m_writeAtNs = monoNow + slot.delayNs;
+    m_plannedClockNs = wallNow - monoNow;
     // The timer wakes a little early; writeDueFrames() waits out the rest to the
     // microsecond, which a timer of whole milliseconds cannot do.
     m_syncTimer->start(int(std::max<qint64>(0, slot.delayNs - kLeadNs) / kNsPerMs));
@@ -248,7 +249,17 @@ void Synchroniser::writeDueFrames()
         armSlot();
         return;
     }
-    const qint64 lateNs = m_clock.monotonicNs() - m_writeAtNs;
+    const qint64 monoNow = m_clock.monotonicNs();
+    const qint64 clockSetNs = m_clock.wallNs() - monoNow - m_plannedClockNs;
+    if (std::abs(clockSetNs) > kLateLimitNs) {
+        // The PC clock was set while the frame waited (by hand, by a time server, or the
+        // computer slept): the planned second is no longer the one the frame would set.
+        qCInfo(lcSync) << "the PC clock was set by" << clockSetNs / kNsPerMs
+                       << "ms before the write: planning it again";
+        armSlot();
+        return;
+    }
+    const qint64 lateNs = monoNow - m_writeAtNs;
     const QByteArray frames = TimeFrame(m_pendingSecond.time()).repeated(m_pendingFrames);
     m_pendingFrames = 0;
     if (!m_link.write(frames, &m_portError)) {

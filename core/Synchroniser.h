@@ -29,7 +29,8 @@ public:
         SettingsError, ///< the settings file stops the program; the view was told
     };
 
-    /// How long the write may start late before the frame waits for the next second.
+    /// How long the write may start late before the frame waits for the next second; and
+    /// how far the PC clock may be set while a frame waits before its slot is planned again.
     static constexpr qint64 kLateLimitNs = 50'000'000;
     /// How often a closed port is tried again, in seconds.
     static constexpr int kReconnectSeconds = 10;
@@ -114,6 +115,7 @@ private:
     int m_pendingFrames = 0;        ///< frames waiting for the slot
     QDateTime m_pendingSecond;      ///< the second they carry
     qint64 m_writeAtNs = 0;         ///< monotonic time the write is to start
+    qint64 m_plannedClockNs = 0;    ///< PC clock less monotonic clock when the slot was planned
     bool m_startUpFrame = false;    ///< the waiting frame is start-up's first
     bool m_suspended = false;       ///< the settings dialog has the port
     bool m_portWanted = false;      ///< the port is to be open: start-up got as far as opening it

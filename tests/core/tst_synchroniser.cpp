@@ -481,6 +481,46 @@ private slots:
             QVERIFY(std::abs(carried.msecsTo(m_clock.wall)) < 1000);
     }
 
+    void clockSetWhileFrameWaits_data()
+    {
+        QTest::addColumn<int>("setMs"); ///< how far the PC clock is set while the frame waits
+        QTest::addColumn<bool>("replanned");
+        QTest::newRow("slewed by a millisecond") << 1 << false;
+        QTest::newRow("set forward 100 ms") << 100 << true;
+        QTest::newRow("set back five seconds") << -5000 << true;
+        // The monotonic clock stands still while the computer sleeps.
+        QTest::newRow("resume after an hour asleep") << 3600000 << true;
+    }
+
+    // A frame waiting for its slot carried the second planned before the PC clock was set,
+    // and the display showed the old time until the next scheduled sync.
+    void clockSetWhileFrameWaits()
+    {
+        QFETCH(int, setMs);
+        QFETCH(bool, replanned);
+        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
+        m_sync->startUp();
+        reachSlot(*m_sync, m_clock);
+        m_link.written.clear();
+        m_sync->cmdSyncClick();
+        const QDateTime planned = m_sync->pendingSecond();
+
+        m_clock.wall = m_clock.wall.addMSecs(setMs);
+        m_clock.advanceNs(m_sync->nsUntilWrite());
+        m_sync->writeDueFrames();
+        if (!replanned) {
+            QCOMPARE(m_link.written, QList<QByteArray>{TimeFrame(planned.time())});
+            return;
+        }
+        QCOMPARE(m_link.written.size(), 0);
+        const QDateTime carried = m_sync->pendingSecond();
+        // The next slot of the new time: the next second, or the one after when too close.
+        const qint64 aheadMs = m_clock.wall.msecsTo(carried);
+        QVERIFY2(aheadMs > 0 && aheadMs <= 1100, qPrintable(QString::number(aheadMs)));
+        reachSlot(*m_sync, m_clock);
+        QCOMPARE(m_link.written, QList<QByteArray>{TimeFrame(carried.time())});
+    }
+
     // A port that failed to open, or went away, used to stay closed until the program was
     // restarted.
     void closedPortIsTriedAgain()
