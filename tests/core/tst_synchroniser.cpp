@@ -52,6 +52,15 @@ class tst_Synchroniser : public QObject
 
     QByteArray settingsBytes() const { return readFile(settingsPath()); }
 
+    /// Started with a long interval, start-up's frame written and forgotten.
+    void startedAndSynced()
+    {
+        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::Started);
+        reachSlot(*m_sync, m_clock);
+        m_link.written.clear();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -464,10 +473,7 @@ private slots:
         QFETCH(int, wallMs);
         QFETCH(int, monoMs);
         QFETCH(bool, sync);
-        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
-        m_sync->startUp();
-        reachSlot(*m_sync, m_clock);
-        m_link.written.clear();
+        startedAndSynced();
         m_sync->Timer1Tick();
 
         m_clock.mono += qint64(monoMs) * 1'000'000;
@@ -498,10 +504,7 @@ private slots:
     {
         QFETCH(int, setMs);
         QFETCH(bool, replanned);
-        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
-        m_sync->startUp();
-        reachSlot(*m_sync, m_clock);
-        m_link.written.clear();
+        startedAndSynced();
         m_sync->cmdSyncClick();
         const QDateTime planned = m_sync->pendingSecond();
 
