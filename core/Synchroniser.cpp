@@ -239,27 +239,22 @@ void Synchroniser::writeDueFrames()
     guard.start();
     while (m_clock.monotonicNs() < m_writeAtNs && guard.nsecsElapsed() < kMaxBusyWaitNs) {
     }
-    if (m_clock.monotonicNs() < m_writeAtNs) { // woken far too early: wait on
+    const qint64 monoNow = m_clock.monotonicNs();
+    if (monoNow < m_writeAtNs) { // woken far too early: wait on
         m_syncTimer->start(int(std::max<qint64>(0, nsUntilWrite() - kLeadNs) / kNsPerMs));
         return;
     }
-    if (m_clock.monotonicNs() - m_writeAtNs > kLateLimitNs) {
-        // Woken too late (the computer was busy or asleep): the frame would set the
-        // display behind, so it waits for the next second instead.
-        armSlot();
-        return;
-    }
-    const qint64 monoNow = m_clock.monotonicNs();
-    const qint64 clockSetNs = m_clock.wallNs() - monoNow - m_plannedClockNs;
-    if (std::abs(clockSetNs) > kLateLimitNs) {
-        // The PC clock was set while the frame waited (by hand, by a time server, or the
-        // computer slept): the planned second is no longer the one the frame would set.
-        qCInfo(lcSync) << "the PC clock was set by" << clockSetNs / kNsPerMs
-                       << "ms before the write: planning it again";
-        armSlot();
-        return;
-    }
+    // The slot is planned again when the frame would no longer set the display right:
+    // the write was woken too late (the computer was busy or asleep), or the PC clock was
+    // set while the frame waited (by hand, by a time server, or the computer slept).
     const qint64 lateNs = monoNow - m_writeAtNs;
+    const qint64 clockSetNs = m_clock.wallNs() - monoNow - m_plannedClockNs;
+    if (lateNs > kLateLimitNs || std::abs(clockSetNs) > kLateLimitNs) {
+        qCInfo(lcSync) << "write woken" << lateNs / kNsPerMs << "ms late, PC clock set by"
+                       << clockSetNs / kNsPerMs << "ms: planning the slot again";
+        armSlot();
+        return;
+    }
     const QByteArray frames = TimeFrame(m_pendingSecond.time()).repeated(m_pendingFrames);
     m_pendingFrames = 0;
     if (!m_link.write(frames, &m_portError)) {
