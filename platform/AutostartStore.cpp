@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+#include <algorithm>
+#include <iterator>
 
 #ifdef Q_OS_WIN
 #include <QSettings>
@@ -43,24 +45,28 @@ QString execArgument(const QString &argument)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+/// The escapes of a desktop entry's string values: "\\s" stands for a blank, written
+/// only for a leading one, where it would otherwise be read as padding.
+constexpr struct
+{
+    char code;
+    char plain;
+} kEscapes[] = {{'s', ' '}, {'n', '\n'}, {'t', '\t'}, {'r', '\r'}, {'\\', '\\'}};
+
 /// A value of type string in a desktop entry file.
 QString escapeString(const QString &value)
 {
     QString out;
     for (int i = 0; i < value.size(); ++i) {
         const QChar c = value.at(i);
-        if (c == QLatin1Char('\\'))
-            out += QStringLiteral("\\\\");
-        else if (c == QLatin1Char('\n'))
-            out += QStringLiteral("\\n");
-        else if (c == QLatin1Char('\t'))
-            out += QStringLiteral("\\t");
-        else if (c == QLatin1Char('\r'))
-            out += QStringLiteral("\\r");
-        else if (c == QLatin1Char(' ') && i == 0)
-            out += QStringLiteral("\\s");
-        else
+        const auto *escape = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                                          [&](const auto &e) { return c == QLatin1Char(e.plain); });
+        if (escape != std::end(kEscapes) && (escape->code != 's' || i == 0)) {
+            out += QLatin1Char('\\');
+            out += QLatin1Char(escape->code);
+        } else {
             out += c;
+        }
     }
     return out;
 }
@@ -75,16 +81,10 @@ QString unescapeString(const QString &value)
             continue;
         }
         const QChar next = value.at(++i);
-        if (next == QLatin1Char('s'))
-            out += QLatin1Char(' ');
-        else if (next == QLatin1Char('n'))
-            out += QLatin1Char('\n');
-        else if (next == QLatin1Char('t'))
-            out += QLatin1Char('\t');
-        else if (next == QLatin1Char('r'))
-            out += QLatin1Char('\r');
-        else
-            out += next;
+        const auto *escape =
+            std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                         [&](const auto &e) { return next == QLatin1Char(e.code); });
+        out += escape != std::end(kEscapes) ? QChar(QLatin1Char(escape->plain)) : next;
     }
     return out;
 }
