@@ -84,13 +84,13 @@ void frmSetting::load()
 {
     m_core.suspend();
 
+    // "1" to "6", then the ports the system reports that those don't already name.
     QStringList ports;
-    for (int n = 1; n <= 6; ++n)
-        ports << QString::number(n);
-    // The ports the system reports, unless "1" to "6" already name them.
     QStringList named;
-    for (int n = 1; n <= 6; ++n)
+    for (int n = 1; n <= 6; ++n) {
+        ports << QString::number(n);
         named << SerialPortNaming::deviceForNumber(n);
+    }
     for (const QString &device : SerialPortNaming::availableDevices()) {
         if (!named.contains(device))
             ports << device;
