@@ -38,17 +38,8 @@ bool QtSerialLink::write(const QByteArray &bytes, QString *error)
     const int timeoutMs = 500 + int(seconds * 1000.0);
     m_port.clearError();
     QString reason;
-    if (m_port.write(bytes) != bytes.size()) {
-        reason = m_port.errorString();
-    } else {
-        // Hand the bytes to the driver at once: waitForBytesWritten() first waits for the
-        // device to report itself writable, which now and then costs milliseconds.
-        m_port.flush();
-        if (m_port.error() != QSerialPort::NoError)
-            reason = m_port.errorString();
-        else if (waitDrained(m_port, timeoutMs, &reason))
-            return true;
-    }
+    if (writeDrained(m_port, bytes, timeoutMs, &reason))
+        return true;
     if (error)
         *error = QStringLiteral("Could not write to %1: %2").arg(m_device, reason);
     return false;
@@ -60,6 +51,29 @@ void QtSerialLink::close()
         m_port.close();
 }
 
+namespace {
+
+/// Waits, at most `timeoutMs`, until `device` has no bytes left to write.
+bool waitDrained(QIODevice &device, int timeoutMs, QString *error)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (device.bytesToWrite() > 0) {
+        if (!device.waitForBytesWritten(int(deadline.remainingTime()))) {
+            const QString reason = device.errorString();
+            if (error)
+                *error =
+                    deadline.hasExpired() || reason.isEmpty() ||
+                            reason == QLatin1String("Unknown error")
+                        ? QStringLiteral("the bytes were not taken within %1 ms").arg(timeoutMs)
+                        : reason;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QString *error)
 {
     auto fail = [&](const QString &reason) {
@@ -69,27 +83,14 @@ bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QSt
     };
     if (device.write(bytes) != bytes.size())
         return fail(device.errorString());
-    return waitDrained(device, timeoutMs, error);
-}
-
-bool waitDrained(QIODevice &device, int timeoutMs, QString *error)
-{
-    auto fail = [&](const QString &reason) {
-        if (error)
-            *error = reason;
-        return false;
-    };
-    const QDeadlineTimer deadline(timeoutMs);
-    while (device.bytesToWrite() > 0) {
-        if (!device.waitForBytesWritten(int(deadline.remainingTime()))) {
-            const QString reason = device.errorString();
-            return fail(deadline.hasExpired() || reason.isEmpty() ||
-                                reason == QLatin1String("Unknown error")
-                            ? QStringLiteral("the bytes were not taken within %1 ms").arg(timeoutMs)
-                            : reason);
-        }
+    if (auto *port = qobject_cast<QSerialPort *>(&device)) {
+        // Hand the bytes to the driver at once: waitForBytesWritten() first waits for the
+        // port to report itself writable, which now and then costs milliseconds.
+        port->flush();
+        if (port->error() != QSerialPort::NoError)
+            return fail(port->errorString());
     }
-    return true;
+    return waitDrained(device, timeoutMs, error);
 }
 
 namespace SerialPortNaming {

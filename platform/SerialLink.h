@@ -42,12 +42,9 @@ private:
 };
 
 /// Writes `bytes` to `device` and waits, at most `timeoutMs`, until none are left to
-/// write. A write only counts when the bytes have drained: write() accepting them into a
-/// buffer proves nothing.
+/// write; a serial port's bytes are handed to the driver at once. A write only counts
+/// when the bytes have drained: write() accepting them into a buffer proves nothing.
 bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QString *error);
-
-/// Waits, at most `timeoutMs`, until `device` has no bytes left to write.
-bool waitDrained(QIODevice &device, int timeoutMs, QString *error);
 
 namespace SerialPortNaming {
 
