@@ -111,7 +111,7 @@ private slots:
                               << "" << true;
         QTest::newRow("closed") << false << "" << 0 << "Port Not Open"
                                 << "" << false;
-        // A write error (device unplugged) closes the port instead of ending the program.
+        // A write error (device unplugged) closes the port and the status says why.
         QTest::newRow("write fails") << true << "Input/output error" << 0 << "Port Not Open"
                                      << "Input/output error" << false;
     }
@@ -183,8 +183,8 @@ private slots:
         QCOMPARE(slot.second, QDateTime(QDate(2026, 12, 8), QTime(0, 0)));
     }
 
-    // Frames used to go out at a random moment within the second, setting the display up
-    // to a second late; now the write waits for the slot and the frame carries its second.
+    // The write waits for its slot, so the frame carries the second at whose start its
+    // last byte leaves: the display is never set up to a second late.
     void frameWaitsForItsSecond()
     {
         writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n");
@@ -294,8 +294,8 @@ private slots:
             << with("9600,N,8,1", "9600,N,8") << "key Setting: \"9600,N,8\"";
     }
 
-    // These ended the program with the runtime's own error report; now the user is told
-    // which file, section, key and value, and nothing is opened or written.
+    // A settings file that can't be used stops start-up with a message naming the file,
+    // section, key and value; nothing is opened, sent or written.
     void startUpWithBadSettings()
     {
         QFETCH(QByteArray, file);
@@ -378,7 +378,7 @@ private slots:
         QTest::newRow("720: one short") << 720 << 0 << 719 << 0 << 719;
         QTest::newRow("720: due after 12 hours") << 720 << 0 << 720 << 1 << 0;
         QTest::newRow("0: never") << 0 << 0 << 100 << 0 << 100;
-        // The count used to wrap round to -32768 after about 22 days.
+        // The count stops at 32767 rather than wrapping round to -32768 after 22 days.
         QTest::newRow("negative: count stops at its limit") << -5 << 32760 << 20 << 0 << 32767;
         QTest::newRow("0: count stays at its limit") << 0 << 32767 << 2 << 0 << 32767;
     }
@@ -438,8 +438,8 @@ private slots:
         QTest::newRow("last second") << QTime(23, 59, 59, 1) << "23:59:59" << 500;
     }
 
-    // A repeating one-second timer drifted against the PC clock and skipped or repeated
-    // seconds; the tick is now aimed just past each change of second.
+    // The tick is aimed just past each change of second, so the clock text never skips
+    // or repeats a second as a repeating one-second timer drifting against the PC clock would.
     void clockText()
     {
         QFETCH(QTime, time);
@@ -524,8 +524,8 @@ private slots:
         QCOMPARE(m_link.written, QList<QByteArray>{TimeFrame(carried.time())});
     }
 
-    // A port that failed to open, or went away, used to stay closed until the program was
-    // restarted.
+    // A port that failed to open, or went away, is tried again every ten seconds and at
+    // every sync, so the display is served again without a restart.
     void closedPortIsTriedAgain()
     {
         writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");

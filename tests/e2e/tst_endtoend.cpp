@@ -170,8 +170,9 @@ private slots:
             << "section [Sync], key Interval: \"often\"";
     }
 
-    // These ended the program with the runtime's own report; now a message box names the
-    // file, section, key and value, standard error repeats it, and the exit status is 2.
+    // A settings file that can't be used stops start-up with a message box naming the
+    // file, section, key and value; standard error repeats it, the exit status is 2 and
+    // nothing is written.
     void badSettingsEndWithStatus2()
     {
         QFETCH(QByteArray, file);

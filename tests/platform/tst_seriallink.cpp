@@ -169,8 +169,8 @@ private slots:
         QCOMPARE(pty.read(6), kFrame);
     }
 
-    // The other end going away mid-run (an adapter unplugged) used to be an error that
-    // nothing caught; now the port is closed and the status says so.
+    // The other end going away mid-run (an adapter unplugged) closes the port, and the
+    // status line says so with the system's reason.
     void otherEndClosedMidRun()
     {
         Pty pty;

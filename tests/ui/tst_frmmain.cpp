@@ -166,8 +166,8 @@ private slots:
         QTest::newRow("another folder") << "/elsewhere/orvantide -systray" << false;
     }
 
-    // Asking used to load the settings dialog, whose load step closed the port right after
-    // the first frame; now the answer is only recorded and nothing is written.
+    // Start-up asks whether the program is registered and only records the answer: the
+    // settings dialog stays unloaded, the port stays open and nothing is written.
     void startUpRecordsTheRegistration()
     {
         QFETCH(QString, registered);

@@ -175,8 +175,8 @@ private slots:
         QVERIFY(m_boxes.isEmpty());
     }
 
-    // Closing the dialog used to leave the port closed and the schedule stopped until the
-    // program was restarted.
+    // Closing the dialog opens the port it names, restarts the schedule and sends a frame,
+    // so a changed port takes effect at once and the status line shows whether it works.
     void closingReopensThePortAndSyncs()
     {
         frmSetting *dialog = openDialog();
@@ -227,8 +227,9 @@ private slots:
         QVERIFY(timer2()->isActive());
     }
 
-    // "Settings Done" used to appear even when nothing had been written.
-    void failedWritesWarnInsteadOfSettingsDone()
+    // "Settings Done" appears only when the file was written; a failed write warns and
+    // names the file and the reason.
+    void failedWritesWarn()
     {
         frmSetting *dialog = openDialog();
         // A file where the settings folder should be.
@@ -288,7 +289,7 @@ private slots:
         QVERIFY(m_boxes.isEmpty());
     }
 
-    // A refused registration used to leave the box ticked as if it had worked.
+    // A refused registration puts the box back to what is registered and says why.
     void refusedRegistrationPutsTheBoxBack()
     {
         m_store.refusal = "Cannot create the autostart folder \"/x/autostart\".";
