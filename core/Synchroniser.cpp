@@ -24,6 +24,10 @@ namespace {
 
 const QString kPortNotOpen = QStringLiteral("Port Not Open");
 const QString kLastSyncAt = QStringLiteral("Last Sync at ");
+const QString kSettingsOpen = QStringLiteral("Settings open: port closed");
+const QString kSettingsOpenDetail =
+    QStringLiteral("The settings dialog has the port. Closing the dialog opens it again and "
+                   "sends a frame.");
 
 constexpr qint64 kNsPerMs = 1'000'000;
 /// The slot's timer is set this much before the write, which then waits out the rest: a
@@ -145,6 +149,7 @@ void Synchroniser::suspend()
     m_startUpFrame = false;
     if (m_link.isOpen())
         m_link.close();
+    reportPortNotOpen();
 }
 
 void Synchroniser::resume()
@@ -269,8 +274,7 @@ void Synchroniser::writeDueFrames()
                              << lateNs / 1000 << "us after its moment, done after"
                              << (m_clock.monotonicNs() - m_writeAtNs) / 1000 << "us";
     m_portError.clear();
-    m_view.setStatusText(kLastSyncAt + QLocale().toString(m_pendingSecond, QLocale::ShortFormat),
-                         QString());
+    m_view.setStatusText(kLastSyncAt + syncTimeText(m_pendingSecond, QLocale()), QString());
     if (m_startUpFrame) {
         m_startUpFrame = false;
         if (m_registrationCheck)
@@ -281,7 +285,10 @@ void Synchroniser::writeDueFrames()
 
 void Synchroniser::reportPortNotOpen()
 {
-    m_view.setStatusText(kPortNotOpen, m_portError);
+    if (m_suspended)
+        m_view.setStatusText(kSettingsOpen, kSettingsOpenDetail);
+    else
+        m_view.setStatusText(kPortNotOpen, m_portError);
 }
 
 void Synchroniser::cmdSyncClick()
@@ -351,6 +358,22 @@ void Synchroniser::shutDown()
     m_pendingFrames = 0;
     m_portWanted = false;
     m_link.close();
+}
+
+QString Synchroniser::syncTimeText(const QDateTime &time, const QLocale &locale)
+{
+    // The locale's long time format holds the seconds; its time zone is left out, as the
+    // short format leaves it out.
+    QString format;
+    bool quoted = false;
+    for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('t'))
+            format += c;
+    }
+    return locale.toString(time.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(time.time(), format.simplified());
 }
 
 QString Synchroniser::clockText(const QTime &time)

@@ -7,6 +7,7 @@
 #include <functional>
 
 class Clock;
+class QLocale;
 class MainView;
 class QTimer;
 class SerialLink;
@@ -65,7 +66,8 @@ public:
     /// Closes the port and stops the timers.
     void shutDown();
 
-    /// While the settings dialog is open: the schedule stops and the port is closed.
+    /// While the settings dialog is open: the schedule stops, the port is closed, and the
+    /// status line says so until the dialog is closed.
     void suspend();
     /// After the settings dialog has closed: opens the port with the current settings,
     /// restarts the schedule and sends one frame, so the status line shows at once
@@ -80,6 +82,10 @@ public:
     }
     bool registeredAtStartUp() const { return m_registeredAtStartUp; }
 
+    /// The date and time of a sync as the status line shows them: the locale's short date
+    /// and its time with seconds ("12/7/26 10:03:07 AM" in en_US), so that two syncs
+    /// within a minute can be told apart.
+    static QString syncTimeText(const QDateTime &time, const QLocale &locale);
     /// The text of the clock at `time`, "HH:MM:SS" on the 24-hour clock.
     static QString clockText(const QTime &time);
 

@@ -1,5 +1,6 @@
 #include "ui/frmSetting.h"
 
+#include "core/SettingsValues.h"
 #include "core/SyncIntervals.h"
 #include "core/Synchroniser.h"
 #include "core/modINI.h"
@@ -18,6 +19,43 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <algorithm>
+
+namespace {
+
+/// The right edge of the rightmost control inside `parent`.
+int rightEdge(const QWidget *parent)
+{
+    int right = 0;
+    for (const QWidget *child : parent->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        right = std::max(right, child->geometry().right() + 1);
+    return right;
+}
+
+/// Widens `widget` to `needed` pixels, moving the controls to its right on its row as far
+/// as it then reaches into them.
+void widenToFit(QWidget *widget, int needed)
+{
+    if (needed <= widget->width())
+        return;
+    const QRect before = widget->geometry();
+    widget->resize(needed, widget->height());
+    QList<QWidget *> right;
+    int shift = 0;
+    for (QWidget *sibling :
+         widget->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        const QRect other = sibling->geometry();
+        if (sibling == widget || other.left() <= before.left() || other.top() > before.bottom() ||
+            other.bottom() < before.top())
+            continue;
+        right << sibling;
+        shift = std::max(shift, before.left() + needed - other.left());
+    }
+    for (QWidget *sibling : right)
+        sibling->move(sibling->x() + shift, sibling->y());
+}
+
+} // namespace
 
 frmSetting::frmSetting(modVariables &settings, Synchroniser &core, RunOnWSU &runAtLogin,
                        QWidget *parent)
@@ -78,6 +116,21 @@ void frmSetting::buildControls()
     setTabOrder(m_cboCOM, m_cboSync);
     setTabOrder(m_cboSync, m_cmdSet);
     setTabOrder(m_cmdSet, m_chkRWSU);
+
+    // The twips positions are the minimum: where the system's fonts are wider than the
+    // ones the layout was drawn for, each caption gets the room it needs, and what holds it
+    // grows by as much, keeping its margin.
+    const int dialogRight = rightEdge(this);
+    for (QGroupBox *frame : {frame1, frame2}) {
+        const int contentRight = rightEdge(frame);
+        for (QLabel *label : frame->findChildren<QLabel *>())
+            widenToFit(label, label->sizeHint().width());
+        widenToFit(frame, std::max(frame->minimumSizeHint().width(),
+                                   frame->width() + rightEdge(frame) - contentRight));
+    }
+    widenToFit(m_cmdSet, m_cmdSet->sizeHint().width());
+    widenToFit(m_chkRWSU, m_chkRWSU->sizeHint().width());
+    setFixedSize(width() + std::max(0, rightEdge(this) - dialogRight), height());
 }
 
 void frmSetting::load()
@@ -108,12 +161,23 @@ void frmSetting::load()
 
 void frmSetting::cmdSetClick()
 {
+    // A text that names no port is never stored: the next start-up would refuse it, and
+    // the dialog, which mends settings, could then not be reached.
+    const QString port = m_cboCOM->currentText();
+    const std::optional<QString> device = SettingsValues::portDevice(port);
+    if (!device || device->isEmpty()) {
+        MessageBox::warning(this, QStringLiteral("The settings were not saved.\n\n\"%1\" names no "
+                                                 "serial port. Give a port number of 1 or more, "
+                                                 "or a device path such as %2.")
+                                      .arg(port, SerialPortNaming::deviceForNumber(1)));
+        return;
+    }
     if (const auto minutes = SyncIntervals::minutesForIndex(m_cboSync->currentIndex()))
         m_settings.SyncInterval = *minutes;
     QString error;
     const bool stored = modINI::WriteINI(QStringLiteral("Sync"), QStringLiteral("Interval"),
                                          QString::number(m_settings.SyncInterval), &error);
-    m_settings.CommPortText = m_cboCOM->currentText();
+    m_settings.CommPortText = port;
     m_settings.MinuteCount = 0;
     if (stored)
         MessageBox::information(this, QStringLiteral("Settings Done"));

@@ -107,7 +107,7 @@ private slots:
         QTest::addColumn<QString>("detail");
         QTest::addColumn<bool>("openAfter");
 
-        QTest::newRow("open") << true << "" << 1 << "Last Sync at 07/12/2026 14:05"
+        QTest::newRow("open") << true << "" << 1 << "Last Sync at 07/12/2026 14:05:09"
                               << "" << true;
         QTest::newRow("closed") << false << "" << 0 << "Port Not Open"
                                 << "" << false;
@@ -418,6 +418,28 @@ private slots:
         m_sync->Timer2Tick();
         QCOMPARE(m_view.statuses.size(), 2);
         QCOMPARE(m_view.status(), QStringLiteral("Port Not Open"));
+    }
+
+    void syncTimeText_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("en_US") << "en_US" << "12/7/26 10:03:07 AM";
+        QTest::newRow("de_DE") << "de_DE" << "07.12.26 10:03:07";
+        QTest::newRow("fi_FI: dots") << "fi_FI" << "7.12.2026 10.03.07";
+        QTest::newRow("zh_CN: zone first") << "zh_CN" << "2026/12/7 10:03:07";
+        QTest::newRow("fr_CA: quoted words") << "fr_CA" << "2026-12-07 10 h 03 min 07 s";
+    }
+
+    // Two syncs in one minute are told apart: the status line's time has its seconds, in
+    // the user's locale, without the time zone.
+    void syncTimeText()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, text);
+        QCOMPARE(Synchroniser::syncTimeText(QDateTime(QDate(2026, 12, 7), QTime(10, 3, 7)),
+                                            QLocale(locale)),
+                 text);
     }
 
     void clockText_data()

@@ -6,6 +6,7 @@
 #include "ui/modSysTray.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -55,11 +56,10 @@ private slots:
         modINI::setAppFolder(m_dir.path());
     }
 
-    void layout()
+    void titlesAndKeyboardOrder()
     {
         frmSetting *dialog = openDialog();
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Settings"));
-        QCOMPARE(dialog->size(), QSize(344, 140));
         QVERIFY(!(dialog->windowFlags() & Qt::WindowMinimizeButtonHint));
         QCOMPARE(child<QGroupBox>(dialog, "Frame1")->title(),
                  QStringLiteral("Serial Port Settings"));
@@ -67,7 +67,6 @@ private slots:
         QCOMPARE(child<QPushButton>(dialog, "cmdSet")->text(), QStringLiteral("SET"));
         QCOMPARE(child<QCheckBox>(dialog, "ChkRWSU")->text(),
                  QStringLiteral("Run On Windows Startup"));
-        QCOMPARE(child<QComboBox>(dialog, "cboCOM")->geometry(), QRect(48, 24, 41, 21));
         // Keyboard order: port, interval, SET, run at login.
         auto *com = child<QComboBox>(dialog, "cboCOM");
         QWidget *w = com;
@@ -79,6 +78,60 @@ private slots:
                 order << w->objectName();
         }
         QCOMPARE(order, (QStringList{"cboSync", "cmdSet", "ChkRWSU"}));
+    }
+
+    void captionsFitAtTheirPlaces_data()
+    {
+        QTest::addColumn<double>("fontScale");
+        QTest::newRow("the system's font") << 1.0;
+        QTest::newRow("a font half as large again") << 1.5;
+    }
+
+    // "Run On Windows Startup" cut to "Run On Windows Startu" with the fonts the system
+    // substitutes: each caption gets its room; the original places are the minimum.
+    void captionsFitAtTheirPlaces()
+    {
+        QFETCH(double, fontScale);
+        const QFont original = QApplication::font();
+        QFont font = original;
+        font.setPointSizeF(font.pointSizeF() * fontScale);
+        QApplication::setFont(font);
+        frmSetting *dialog = openDialog();
+        QApplication::setFont(original);
+
+        struct Place
+        {
+            const char *name;
+            QPoint twips;
+        };
+        const Place places[] = {{"Frame1", {360, 360}}, {"Label1", {240, 360}},
+                                {"cboCOM", {720, 360}}, {"Frame2", {2280, 360}},
+                                {"Label2", {240, 360}}, {"cboSync", {840, 360}},
+                                {"cmdSet", {360, 1440}}, {"ChkRWSU", {2280, 1320}}};
+        for (const Place &place : places) {
+            auto *control = child<QWidget>(dialog, place.name);
+            const QPoint minimum = place.twips / 15;
+            QVERIFY2(control->x() >= minimum.x() && control->y() == minimum.y(), place.name);
+            const int needed = qobject_cast<QGroupBox *>(control)
+                                   ? control->minimumSizeHint().width()
+                                   : control->sizeHint().width();
+            QVERIFY2(control->parentWidget()->rect().contains(control->geometry()), place.name);
+            if (qobject_cast<QComboBox *>(control))
+                continue;
+            // The caption has its room, clear of the next control on its row.
+            QVERIFY2(control->width() >= needed, place.name);
+            for (const QWidget *other :
+                 control->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+                const bool sameRow = other->y() <= control->geometry().bottom() &&
+                                     other->geometry().bottom() >= control->y();
+                if (other != control && sameRow && other->x() > control->x())
+                    QVERIFY2(control->x() + needed <= other->x(),
+                             qPrintable(QStringLiteral("%1 runs into %2")
+                                            .arg(QLatin1String(place.name), other->objectName())));
+            }
+        }
+        QVERIFY(dialog->width() >= 344);
+        QCOMPARE(dialog->height(), 140);
     }
 
     void loadStopsTheScheduleAndFillsTheLists_data()
@@ -215,16 +268,55 @@ private slots:
         QVERIFY(window.findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
     }
 
-    void closingWithAnUnusablePortSaysWhy()
+    void setRefusesATextThatNamesNoPort_data()
     {
+        QTest::addColumn<QString>("port");
+        QTest::newRow("a Windows name on Linux") << "COM3";
+        QTest::newRow("number 0") << "0";
+        QTest::newRow("negative number") << "-2";
+        QTest::newRow("empty") << "";
+        QTest::newRow("a device name without its folder") << "ttyUSB0";
+    }
+
+    // "COM3" stored on Linux would stop the next start-up, and with it the dialog that
+    // could mend it: such a text is refused at SET and never stored.
+    void setRefusesATextThatNamesNoPort()
+    {
+        QFETCH(QString, port);
         frmSetting *dialog = openDialog();
-        child<QComboBox>(dialog, "cboCOM")->setEditText("COM3");
+        child<QComboBox>(dialog, "cboSync")->setCurrentIndex(0);
+        child<QComboBox>(dialog, "cboCOM")->setEditText(port);
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.first().icon, QMessageBox::Warning);
+        QVERIFY2(m_boxes.first().text.contains("\"" + port + "\" names no serial port"),
+                 qPrintable(m_boxes.first().text));
+        QCOMPARE(settingsBytes(), kDelivered);
+        QCOMPARE(m_vars.CommPortText, QStringLiteral("/dev/fake"));
+        QCOMPARE(m_vars.SyncInterval, qint16(60));
+
         dialog->close();
+        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), QStringLiteral("/dev/fake"));
+        reachSlot(m_window->core(), m_clock);
+        QCOMPARE(m_link.written.size(), 1);
+    }
+
+    // While the dialog holds the port, the status line and SYNC NOW say so, and the
+    // status line tells what closing the dialog does.
+    void statusSaysTheDialogHasThePort()
+    {
         auto *stamp = m_window->findChild<QLabel *>("lblStamp");
-        QCOMPARE(stamp->text(), QStringLiteral("Port Not Open"));
-        QCOMPARE(stamp->toolTip(), QStringLiteral("\"COM3\" names no serial port."));
-        QVERIFY(timer2()->isActive());
+        frmSetting *dialog = openDialog();
+        QCOMPARE(stamp->text(), QStringLiteral("Settings open: port closed"));
+        QVERIFY(stamp->toolTip().contains("Closing the dialog"));
+        stamp->clear();
+        QTest::mouseClick(m_window->findChild<QPushButton *>("cmdSync"), Qt::LeftButton);
+        QCOMPARE(stamp->text(), QStringLiteral("Settings open: port closed"));
+        QVERIFY(m_link.written.isEmpty());
+        dialog->close();
+        reachSlot(m_window->core(), m_clock);
+        QVERIFY2(stamp->text().startsWith("Last Sync at "), qPrintable(stamp->text()));
+        QCOMPARE(stamp->toolTip(), QString());
     }
 
     // "Settings Done" appears only when the file was written; a failed write warns and
