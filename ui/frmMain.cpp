@@ -16,9 +16,15 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
+#include <iterator>
 #include <cstdio>
 
 namespace {
+
+/// When to look again for a notification area that was missing at start-up: a few times
+/// in the first minute, each wait after the one before.
+constexpr int kTrayCheckDelaysMs[] = {1000, 2000, 4000, 8000, 15000, 30000};
 
 /// Shrinks `font` until `sample` fits `width` pixels; a substitute font may be wider.
 QFont fitted(QFont font, const QString &sample, int width)
@@ -47,6 +53,10 @@ frmMain::frmMain(modVariables &settings, SerialLink &link, const Clock &clock, R
 
     m_tray = new modSysTray(windowIcon(), m_popup, this);
     connect(m_tray, &modSysTray::restoreRequested, this, &frmMain::restore);
+    m_trayCheck = new QTimer(this);
+    m_trayCheck->setObjectName(QStringLiteral("trayCheck"));
+    m_trayCheck->setSingleShot(true);
+    connect(m_trayCheck, &QTimer::timeout, this, &frmMain::lookForTrayAgain);
     m_core->setRegistrationCheck([this] { return m_runAtLogin.CheckRunAtStartup(); });
 }
 
@@ -131,18 +141,39 @@ void frmMain::mnuSettingClick()
 {
     if (!m_frmSetting)
         m_frmSetting = new frmSetting(m_settings, *m_core, m_runAtLogin, this);
-    m_frmSetting->show();
+    m_frmSetting->showNormal(); // a minimised dialog comes back too
     m_frmSetting->raise();
     m_frmSetting->activateWindow();
 }
 
 void frmMain::restore()
 {
-    setWindowState(windowState() & ~Qt::WindowMinimized);
     m_tray->deleteIcon();
-    show();
+    showNormal();
     raise();
     activateWindow();
+}
+
+void frmMain::hideToTray()
+{
+    // The window is withdrawn without first being made iconic: a window manager that marks
+    // an iconified window hidden late would otherwise keep it iconic when it is shown
+    // again, and the first click on the icon would seem to do nothing.
+    m_tray->addIcon();
+    hide();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+}
+
+void frmMain::lookForTrayAgain()
+{
+    // At log-in the program may start before the panel that holds notification icons.
+    if (modSysTray::isAvailable()) {
+        if (isMinimized() && !m_tray->iconData().added)
+            hideToTray();
+        return;
+    }
+    if (m_trayChecks < int(std::size(kTrayCheckDelaysMs)))
+        m_trayCheck->start(kTrayCheckDelaysMs[m_trayChecks++]);
 }
 
 void frmMain::changeEvent(QEvent *event)
@@ -150,10 +181,9 @@ void frmMain::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     // Minimised, the window gives way to its notification icon; where the desktop has no
     // notification area it stays on the taskbar, so it can always be found again.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && modSysTray::isAvailable()) {
-        hide();
-        m_tray->addIcon();
-    }
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible() &&
+        modSysTray::isAvailable())
+        hideToTray();
 }
 
 void frmMain::setClockText(const QString &text)
@@ -169,10 +199,12 @@ void frmMain::setStatusText(const QString &text, const QString &detail)
 
 void frmMain::minimise()
 {
-    if (modSysTray::isAvailable())
-        setWindowState(windowState() | Qt::WindowMinimized); // hides, see changeEvent()
-    else
-        showMinimized();
+    if (modSysTray::isAvailable()) {
+        hideToTray();
+        return;
+    }
+    showMinimized();
+    lookForTrayAgain();
 }
 
 void frmMain::showSettingsError(const QString &message)

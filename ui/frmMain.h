@@ -10,6 +10,7 @@ class Clock;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QTimer;
 class RunOnWSU;
 class SerialLink;
 class Synchroniser;
@@ -55,6 +56,11 @@ protected:
 private:
     void buildControls();
     void buildMenus();
+    /// Hides the window behind the notification icon.
+    void hideToTray();
+    /// Looks again for a notification area that was missing at start-up; when there is
+    /// one, a minimised window hides behind its icon.
+    void lookForTrayAgain();
 
     modVariables &m_settings;
     RunOnWSU &m_runAtLogin;
@@ -64,5 +70,7 @@ private:
     QPushButton *m_cmdSync = nullptr;
     QMenu *m_popup = nullptr;
     modSysTray *m_tray = nullptr;
+    QTimer *m_trayCheck = nullptr;
+    int m_trayChecks = 0;
     QPointer<frmSetting> m_frmSetting;
 };

@@ -1,33 +1,96 @@
 #include "ui/modSysTray.h"
 
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+
+#ifdef ORVANTIDE_HAS_XCB
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#endif
+#ifdef ORVANTIDE_HAS_DBUS
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#endif
 
 namespace {
 
 std::optional<bool> g_availableOverride;
 
+#ifdef ORVANTIDE_HAS_DBUS
+/// Asks the session bus the question Qt asks before it uses the StatusNotifierItem tray,
+/// the same way, without making Qt decide for the rest of the process.
+bool statusNotifierHostRegistered()
+{
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher))
+        return false;
+    QDBusInterface iface(watcher, QStringLiteral("/StatusNotifierWatcher"), watcher, bus);
+    iface.setTimeout(1000); // a hung watcher must not freeze the program
+    return iface.property("IsStatusNotifierHostRegistered").toBool();
+}
+#endif
+
+#ifdef ORVANTIDE_HAS_XCB
+/// Whether an XEmbed notification area owns the X screen's system tray selection.
+bool xembedTrayPresent()
+{
+    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    // The tray of the X screen Qt opened: the one DISPLAY names (":0.1" is screen 1).
+    const QString display = qEnvironmentVariable("DISPLAY");
+    const int dot = display.indexOf(QLatin1Char('.'), display.lastIndexOf(QLatin1Char(':')));
+    const QByteArray name =
+        "_NET_SYSTEM_TRAY_S" + QByteArray::number(dot < 0 ? 0 : display.mid(dot + 1).toInt());
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData()),
+        nullptr);
+    if (!atom)
+        return false;
+    xcb_get_selection_owner_reply_t *owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+    const bool present = owner && owner->owner != XCB_NONE;
+    free(owner);
+    free(atom);
+    return present;
+}
+#endif
+
+bool desktopHasTray()
+{
+#ifdef ORVANTIDE_HAS_DBUS
+    // Qt settles which kind of notification area to use, once per process, the first time
+    // it is asked; so it is asked only once there is one, and it then picks the same.
+    if (statusNotifierHostRegistered())
+        return QSystemTrayIcon::isSystemTrayAvailable();
+#ifdef ORVANTIDE_HAS_XCB
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        return xembedTrayPresent() && QSystemTrayIcon::isSystemTrayAvailable();
+#endif
+    // Wayland has no notification area but the StatusNotifierItem one.
+    return false;
+#else
+    return QSystemTrayIcon::isSystemTrayAvailable();
+#endif
+}
+
 } // namespace
 
 modSysTray::modSysTray(const QIcon &icon, QMenu *popup, QObject *parent)
-    : QObject(parent), m_icon(new QSystemTrayIcon(this))
+    : QObject(parent), m_popup(popup)
 {
     m_data.tip = QStringLiteral("Orvantide");
     m_data.icon = icon;
-    m_icon->setIcon(icon);
-    m_icon->setToolTip(m_data.tip);
-    m_icon->setContextMenu(popup);
-    connect(m_icon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                // A double click restores on its first click already.
-                if (reason == QSystemTrayIcon::Trigger)
-                    emit restoreRequested();
-            });
 }
 
 bool modSysTray::isAvailable()
 {
-    return g_availableOverride.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    return g_availableOverride ? *g_availableOverride : desktopHasTray();
 }
 
 void modSysTray::setAvailableOverride(std::optional<bool> available)
@@ -39,6 +102,17 @@ void modSysTray::addIcon()
 {
     if (m_data.added)
         return;
+    if (!m_icon) {
+        m_icon = new QSystemTrayIcon(m_data.icon, this);
+        m_icon->setToolTip(m_data.tip);
+        m_icon->setContextMenu(m_popup);
+        connect(m_icon, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    // A double click restores on its first click already.
+                    if (reason == QSystemTrayIcon::Trigger)
+                        emit restoreRequested();
+                });
+    }
     m_data.added = true;
     m_icon->show();
 }

@@ -17,13 +17,19 @@ struct TrayIconData
 
 /// The notification-area icon: the clock icon with the tooltip "Orvantide"; a left click
 /// asks for the window to be restored, a right click opens the popup menu.
+///
+/// The icon object is made the first time the icon is added, not before: Qt decides once
+/// per process, as the first icon object is made, whether the desktop's notification area
+/// is the StatusNotifierItem one over D-Bus, and a panel that starts after the program
+/// would otherwise never be used.
 class modSysTray : public QObject
 {
     Q_OBJECT
 public:
     modSysTray(const QIcon &icon, QMenu *popup, QObject *parent = nullptr);
 
-    /// Whether the desktop has a notification area to put the icon in.
+    /// Whether the desktop has a notification area to put the icon in now: a
+    /// StatusNotifierItem host registered on the session bus, or, on X11, an XEmbed tray.
     static bool isAvailable();
     /// Overrides isAvailable(), for tests on platforms without one; no value restores it.
     static void setAvailableOverride(std::optional<bool> available);
@@ -34,6 +40,7 @@ public:
     void deleteIcon();
 
     const TrayIconData &iconData() const { return m_data; }
+    /// The icon object; nullptr until the icon is first added.
     QSystemTrayIcon *trayIcon() const { return m_icon; }
 
 signals:
@@ -42,5 +49,6 @@ signals:
 
 private:
     TrayIconData m_data;
-    QSystemTrayIcon *m_icon;
+    QMenu *m_popup;
+    QSystemTrayIcon *m_icon = nullptr;
 };
