@@ -193,7 +193,12 @@ bool XdgAutostartStore::registerCommand(const QString &commandLine, QString *err
                                            "Name=%1\n"
                                            "Comment=Keeps the serial clock display in step with "
                                            "this computer's clock\n"
-                                           "Exec=%2\n")
+                                           "Exec=%2\n"
+                                           // The program hides behind its notification icon:
+                                           // sessions that can are asked to start it once
+                                           // the panel runs.
+                                           "X-KDE-autostart-after=panel\n"
+                                           "X-LXQt-Need-Tray=true\n")
                                 .arg(m_name, escapeString(commandLine));
     return writeUserEntry(content.toUtf8(), error);
 }

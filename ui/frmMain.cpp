@@ -11,14 +11,15 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -148,6 +149,7 @@ void frmMain::mnuSettingClick()
 
 void frmMain::restore()
 {
+    m_waitingForTray = false;
     m_tray->deleteIcon();
     showNormal();
     raise();
@@ -161,15 +163,15 @@ void frmMain::hideToTray()
     // again, and the first click on the icon would seem to do nothing.
     m_tray->addIcon();
     hide();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
 }
 
 void frmMain::lookForTrayAgain()
 {
     // At log-in the program may start before the panel that holds notification icons.
     if (modSysTray::isAvailable()) {
-        if (isMinimized() && !m_tray->iconData().added)
+        if ((m_waitingForTray || isMinimized()) && isVisible())
             hideToTray();
+        m_waitingForTray = false;
         return;
     }
     if (m_trayChecks < int(std::size(kTrayCheckDelaysMs)))
@@ -181,8 +183,14 @@ void frmMain::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
     // Minimised, the window gives way to its notification icon; where the desktop has no
     // notification area it stays on the taskbar, so it can always be found again.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && isVisible() &&
-        modSysTray::isAvailable())
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    if (!isMinimized()) {
+        // The user brought the window back from the taskbar. A Wayland compositor tells
+        // nothing of minimising: the state it reports back says nothing of the user.
+        if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+            m_waitingForTray = false;
+    } else if (isVisible() && modSysTray::isAvailable())
         hideToTray();
 }
 
@@ -203,6 +211,9 @@ void frmMain::minimise()
         hideToTray();
         return;
     }
+    // Start-up gives way to the icon once there is a notification area. Wayland
+    // compositors may ignore the request to minimise, and never say whether they did.
+    m_waitingForTray = true;
     showMinimized();
     lookForTrayAgain();
 }

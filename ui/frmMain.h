@@ -72,5 +72,6 @@ private:
     modSysTray *m_tray = nullptr;
     QTimer *m_trayCheck = nullptr;
     int m_trayChecks = 0;
+    bool m_waitingForTray = false; ///< start-up could not hide the window: no notification area
     QPointer<frmSetting> m_frmSetting;
 };

@@ -424,11 +424,16 @@ private slots:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("text");
-        QTest::newRow("en_US") << "en_US" << "12/7/26 10:03:07 AM";
-        QTest::newRow("de_DE") << "de_DE" << "07.12.26 10:03:07";
-        QTest::newRow("fi_FI: dots") << "fi_FI" << "7.12.2026 10.03.07";
-        QTest::newRow("zh_CN: zone first") << "zh_CN" << "2026/12/7 10:03:07";
-        QTest::newRow("fr_CA: quoted words") << "fr_CA" << "2026-12-07 10 h 03 min 07 s";
+        QTest::newRow("en_US") << "en_US"
+                               << "12/7/26 10:03:07 AM";
+        QTest::newRow("de_DE") << "de_DE"
+                               << "07.12.26 10:03:07";
+        QTest::newRow("fi_FI: dots") << "fi_FI"
+                                     << "7.12.2026 10.03.07";
+        QTest::newRow("zh_CN: zone first") << "zh_CN"
+                                           << "2026/12/7 10:03:07";
+        QTest::newRow("fr_CA: quoted words") << "fr_CA"
+                                             << "2026-12-07 10 h 03 min 07 s";
     }
 
     // Two syncs in one minute are told apart: the status line's time has its seconds, in

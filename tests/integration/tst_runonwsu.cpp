@@ -40,6 +40,9 @@ private slots:
         QVERIFY(entry.startsWith("[Desktop Entry]\n"));
         QVERIFY(entry.contains("\nType=Application\n"));
         QVERIFY(entry.contains("\nName=Orvantide\n"));
+        // Sessions that can are asked to wait for the panel that holds the icon.
+        QVERIFY(entry.contains("\nX-KDE-autostart-after=panel\n"));
+        QVERIFY(entry.contains("\nX-LXQt-Need-Tray=true\n"));
         QVERIFY2(entry.contains("\nExec=" + QFile::encodeName(m_root->filePath("app")) +
                                 "/orvantide -systray\n"),
                  entry.constData());

@@ -104,9 +104,9 @@ private slots:
             const char *name;
             QPoint twips;
         };
-        const Place places[] = {{"Frame1", {360, 360}}, {"Label1", {240, 360}},
-                                {"cboCOM", {720, 360}}, {"Frame2", {2280, 360}},
-                                {"Label2", {240, 360}}, {"cboSync", {840, 360}},
+        const Place places[] = {{"Frame1", {360, 360}},  {"Label1", {240, 360}},
+                                {"cboCOM", {720, 360}},  {"Frame2", {2280, 360}},
+                                {"Label2", {240, 360}},  {"cboSync", {840, 360}},
                                 {"cmdSet", {360, 1440}}, {"ChkRWSU", {2280, 1320}}};
         for (const Place &place : places) {
             auto *control = child<QWidget>(dialog, place.name);

@@ -1,0 +1,451 @@
+#pragma once
+// The desktops users have, started for a test: a window manager with a notification area
+// of one of today's kinds, or a Wayland compositor. ORVANTIDE_DESKTOP names the set-up:
+//   xembed   X11 (DISPLAY) with openbox and the XEmbed tray trayer;
+//   sni      X11 with openbox and a StatusNotifierItem host (status-notifier-watcher and
+//            gtk-sni-tray-standalone) on the session bus (run under dbus-run-session);
+//   wayland  sway on its headless back end, run as an unprivileged user since it refuses
+//            root, with a StatusNotifierItem watcher and host on the session bus.
+
+#include "e2e/x11.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+class Desktop
+{
+public:
+    enum class Kind { XEmbed, Sni, Wayland };
+
+    static constexpr const char *kTitle = "KV7R/9R Orvantide";
+
+    Kind kind = Kind::XEmbed;
+
+    ~Desktop() { stop(); }
+
+    /// Starts the set-up ORVANTIDE_DESKTOP names; false with the reason when it cannot run.
+    bool start(QString *error)
+    {
+        const QString name = qEnvironmentVariable("ORVANTIDE_DESKTOP");
+        if (name == QLatin1String("sni"))
+            kind = Kind::Sni;
+        else if (name == QLatin1String("wayland"))
+            kind = Kind::Wayland;
+        else if (name != QLatin1String("xembed"))
+            return fail(error, "ORVANTIDE_DESKTOP must be xembed, sni or wayland");
+        if (kind != Kind::Wayland && qEnvironmentVariableIsEmpty("DISPLAY"))
+            return fail(error, "no X server: DISPLAY is not set");
+        if (kind != Kind::XEmbed && !QDBusConnection::sessionBus().isConnected())
+            return fail(error, "no session bus: run the test under dbus-run-session");
+        if (kind == Kind::Wayland ? !startSway(error) : !startOpenbox(error))
+            return false;
+        return startTray(error);
+    }
+
+    void stop()
+    {
+        stopTray();
+        stopProcess(m_windowManager);
+        m_runtime.reset();
+    }
+
+    /// Starts the notification area of the set-up and waits until programs can use it.
+    bool startTray(QString *error)
+    {
+        if (kind == Kind::XEmbed) {
+            m_trayHost.start(QStringLiteral("trayer"),
+                             {QStringLiteral("--edge"), QStringLiteral("top"),
+                              QStringLiteral("--align"), QStringLiteral("right"),
+                              QStringLiteral("--widthtype"), QStringLiteral("request"),
+                              QStringLiteral("--height"), QStringLiteral("24"),
+                              QStringLiteral("--transparent"), QStringLiteral("false")});
+            QByteArray panel;
+            if (!m_trayHost.waitForStarted() ||
+                xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                         QStringLiteral("--classname"), QStringLiteral("^panel$")},
+                        &panel) != 0)
+                return fail(error, "trayer did not start");
+            m_panel = QString::fromLatin1(panel).split(QLatin1Char('\n')).first();
+            return true;
+        }
+        m_watcher.start(QStringLiteral("status-notifier-watcher"), {});
+        if (!m_watcher.waitForStarted() ||
+            !waitFor([] { return busHasName(QStringLiteral("org.kde.StatusNotifierWatcher")); }))
+            return fail(error, "status-notifier-watcher did not start");
+        if (kind == Kind::Sni) {
+            m_trayHost.start(QStringLiteral("gtk-sni-tray-standalone"),
+                             {QStringLiteral("--top"), QStringLiteral("--end"),
+                              QStringLiteral("--size"), QStringLiteral("30")});
+            if (!m_trayHost.waitForStarted())
+                return fail(error, "gtk-sni-tray-standalone did not start");
+        } else {
+            // No panel runs on the headless compositor: the test is the host.
+            const QString host = QStringLiteral("org.kde.StatusNotifierHost-%1")
+                                     .arg(QCoreApplication::applicationPid());
+            QDBusConnection::sessionBus().registerService(host);
+            watcherCall(
+                {QStringLiteral("org.kde.StatusNotifierWatcher.RegisterStatusNotifierHost"), host});
+        }
+        if (!waitFor([this] {
+                return watcherProperty("IsStatusNotifierHostRegistered") ==
+                       QLatin1String("(<true>,)");
+            }))
+            return fail(error, "no StatusNotifierItem host registered");
+        return true;
+    }
+
+    void stopTray()
+    {
+        stopProcess(m_trayHost);
+        stopProcess(m_watcher);
+        if (kind == Kind::Wayland)
+            QDBusConnection::sessionBus().unregisterService(
+                QStringLiteral("org.kde.StatusNotifierHost-%1")
+                    .arg(QCoreApplication::applicationPid()));
+    }
+
+    /// The environment for the program: the desktop's display and nothing of the test's.
+    QProcessEnvironment programEnvironment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (kind == Kind::Wayland) {
+            env.remove(QStringLiteral("DISPLAY"));
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+            env.insert(QStringLiteral("WAYLAND_DISPLAY"), m_waylandDisplay);
+        }
+        return env;
+    }
+
+    /// The main window is on screen as the user sees it: mapped, and not iconic or hidden
+    /// in the window manager's eyes.
+    bool windowShown() const
+    {
+        if (kind == Kind::Wayland)
+            return waylandWindow().value(QStringLiteral("visible")).toBool();
+        const QString id = x11Window();
+        if (id.isEmpty())
+            return false;
+        QByteArray info;
+        runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}, &info);
+        QByteArray state;
+        runTool(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), id, QStringLiteral("WM_STATE"),
+                 QStringLiteral("_NET_WM_STATE")},
+                &state);
+        return info.contains("IsViewable") && state.contains("window state: Normal") &&
+               !state.contains("_NET_WM_STATE_HIDDEN");
+    }
+
+    /// What the window system says of the window and the icons, for a failure's message.
+    QByteArray describe() const
+    {
+        QByteArray text = "icons: " + QByteArray::number(icons()) + "; ";
+        if (kind == Kind::Wayland)
+            return text + QJsonDocument(waylandWindow()).toJson(QJsonDocument::Compact);
+        QByteArray info;
+        runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), x11Window()}, &info);
+        QByteArray state;
+        runTool(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), x11Window(), QStringLiteral("WM_STATE"),
+                 QStringLiteral("_NET_WM_STATE")},
+                &state);
+        const int map = info.indexOf("Map State");
+        return text + info.mid(map, info.indexOf('\n', map) - map) + "; " + state.simplified();
+    }
+
+    /// The main window is gone from the screen and the taskbar.
+    bool windowHidden() const
+    {
+        if (kind == Kind::Wayland)
+            return waylandWindow().isEmpty();
+        const QString id = x11Window();
+        if (id.isEmpty())
+            return false;
+        QByteArray info;
+        runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}, &info);
+        QByteArray state;
+        runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("WM_STATE")},
+                &state);
+        return info.contains("IsUnMapped") && !state.contains("window state: Normal") &&
+               !state.contains("window state: Iconic");
+    }
+
+    /// The main window is minimised on the taskbar (X11).
+    bool windowIconic() const
+    {
+        QByteArray state;
+        runTool(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), x11Window(), QStringLiteral("WM_STATE")}, &state);
+        return state.contains("window state: Iconic");
+    }
+
+    /// The program's icons in the notification area.
+    int icons() const
+    {
+        if (kind == Kind::XEmbed) {
+            // Those docked and mapped: a user can see and click them.
+            QByteArray tree;
+            runTool(QStringLiteral("xwininfo"),
+                    {QStringLiteral("-tree"), QStringLiteral("-id"), m_panel}, &tree);
+            static const QRegularExpression icon(QStringLiteral("(0x[0-9a-f]+) \"Orvantide\":"));
+            int shown = 0;
+            for (auto it = icon.globalMatch(QString::fromLatin1(tree)); it.hasNext();) {
+                QByteArray info;
+                runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), it.next().captured(1)},
+                        &info);
+                shown += info.contains("IsViewable");
+            }
+            return shown;
+        }
+        return int(items().size());
+    }
+
+    /// A left click on the icon, or the host's Activate where it speaks D-Bus.
+    void activateIcon() const
+    {
+        if (kind == Kind::XEmbed) {
+            clickPanel(1);
+            return;
+        }
+        itemCall(QStringLiteral("/StatusNotifierItem"),
+                 {QStringLiteral("org.kde.StatusNotifierItem.Activate"), QStringLiteral("0"),
+                  QStringLiteral("0")});
+    }
+
+    /// The window manager minimises the window, as its title bar's button does (X11).
+    void minimiseWindow() const { xdotool({QStringLiteral("windowminimize"), x11Window()}); }
+
+    /// The labels of the icon's menu, with their ids (D-Bus set-ups).
+    QMap<QString, int> menuItems() const
+    {
+        const QString layout =
+            itemCall(QStringLiteral("/MenuBar"),
+                     {QStringLiteral("com.canonical.dbusmenu.GetLayout"), QStringLiteral("--"),
+                      QStringLiteral("0"), QStringLiteral("-1"), QStringLiteral("@as []")});
+        QMap<QString, int> items;
+        static const QRegularExpression item(
+            QStringLiteral("\\((\\d+), \\{[^}]*'label': <'([^']*)'>"));
+        for (auto it = item.globalMatch(layout); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            items.insert(m.captured(2), m.captured(1).toInt());
+        }
+        return items;
+    }
+
+    /// Chooses the item `label` of the icon's menu, as a user would.
+    void chooseFromMenu(const QString &label) const
+    {
+        if (kind == Kind::XEmbed) {
+            const auto popups = [] {
+                return xwindows({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
+                                 QStringLiteral("orvantide")})
+                    .size();
+            };
+            const auto before = popups();
+            clickPanel(3);
+            QTRY_VERIFY_WITH_TIMEOUT(popups() > before, 10000);
+            QStringList keys{QStringLiteral("key")};
+            for (int i = 0; i <= int(label == QLatin1String("Exit")); ++i)
+                keys << QStringLiteral("Down");
+            xdotool(keys << QStringLiteral("Return"));
+            return;
+        }
+        const int id = menuItems().value(label, -1);
+        QVERIFY2(id >= 0, qPrintable(label));
+        itemCall(QStringLiteral("/MenuBar"),
+                 {QStringLiteral("com.canonical.dbusmenu.Event"), QStringLiteral("--"),
+                  QString::number(id), QStringLiteral("clicked"), QStringLiteral("<0>"),
+                  QStringLiteral("0")});
+    }
+
+private:
+    QProcess m_windowManager;
+    QProcess m_trayHost;
+    QProcess m_watcher;
+    QString m_panel;
+    std::unique_ptr<QTemporaryDir> m_runtime;
+    QString m_waylandDisplay;
+    QString m_swaySocket;
+
+    static bool fail(QString *error, const char *why)
+    {
+        *error = QString::fromLatin1(why);
+        return false;
+    }
+
+    template <typename Condition> static bool waitFor(Condition condition, int timeoutMs = 20000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!condition()) {
+            if (waited.elapsed() > timeoutMs)
+                return false;
+            QTest::qWait(50);
+        }
+        return true;
+    }
+
+    static bool busHasName(const QString &name)
+    {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
+    }
+
+    bool startOpenbox(QString *error)
+    {
+        m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        const auto running = [] {
+            QByteArray root;
+            runTool(QStringLiteral("xprop"),
+                    {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")}, &root);
+            return root.contains("window id #");
+        };
+        if (!m_windowManager.waitForStarted() || !waitFor(running))
+            return fail(error, "openbox did not start");
+        return true;
+    }
+
+    bool startSway(QString *error)
+    {
+        constexpr uid_t kNobody = 65534;
+        m_runtime = std::make_unique<QTemporaryDir>();
+        const QString dir = m_runtime->path();
+        if (::chown(QFile::encodeName(dir).constData(), kNobody, kNobody) != 0 ||
+            ::chmod(QFile::encodeName(dir).constData(), 0700) != 0)
+            return fail(error, "cannot hand the runtime folder to the unprivileged user");
+        const QString config = dir + QStringLiteral(".conf");
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return fail(error, "cannot write the compositor's configuration");
+        file.write("xwayland disable\noutput HEADLESS-1 resolution 1024x768\n");
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::ReadOther | QFile::ReadGroup);
+        m_windowManager.start(
+            QStringLiteral("setpriv"),
+            {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+             QStringLiteral("--clear-groups"), QStringLiteral("env"), QStringLiteral("-i"),
+             QStringLiteral("WLR_BACKENDS=headless"), QStringLiteral("WLR_RENDERER=pixman"),
+             QStringLiteral("WLR_LIBINPUT_NO_DEVICES=1"), QStringLiteral("XDG_RUNTIME_DIR=") + dir,
+             QStringLiteral("HOME=") + dir, QStringLiteral("sway"), QStringLiteral("-c"), config});
+        const auto ready = [&] {
+            const QStringList entries = QDir(dir).entryList(QDir::System | QDir::Files);
+            for (const QString &entry : entries) {
+                if (entry.startsWith(QLatin1String("sway-ipc.")))
+                    m_swaySocket = dir + QLatin1Char('/') + entry;
+                else if (QRegularExpression(QStringLiteral("^wayland-\\d+$"))
+                             .match(entry)
+                             .hasMatch())
+                    m_waylandDisplay = dir + QLatin1Char('/') + entry;
+            }
+            return !m_swaySocket.isEmpty() && !m_waylandDisplay.isEmpty();
+        };
+        if (!m_windowManager.waitForStarted() || !waitFor(ready))
+            return fail(error, "sway did not start");
+        return true;
+    }
+
+    /// The main window's X11 id, or nothing before it exists.
+    QString x11Window() const
+    {
+        const QStringList found =
+            xwindows({QStringLiteral("--name"),
+                      QLatin1Char('^') + QLatin1String(kTitle) + QLatin1Char('$')});
+        return found.value(0);
+    }
+
+    /// The main window in sway's tree, or an empty object when it has none.
+    QJsonObject waylandWindow() const
+    {
+        QProcess swaymsg;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SWAYSOCK"), m_swaySocket);
+        swaymsg.setProcessEnvironment(env);
+        swaymsg.start(QStringLiteral("swaymsg"),
+                      {QStringLiteral("-t"), QStringLiteral("get_tree")});
+        swaymsg.waitForFinished(10000);
+        QList<QJsonObject> nodes{QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object()};
+        while (!nodes.isEmpty()) {
+            const QJsonObject node = nodes.takeFirst();
+            if (node.value(QStringLiteral("name")).toString() == QLatin1String(kTitle))
+                return node;
+            for (const char *key : {"nodes", "floating_nodes"}) {
+                for (const QJsonValue &child : node.value(QLatin1String(key)).toArray())
+                    nodes << child.toObject();
+            }
+        }
+        return {};
+    }
+
+    /// Clicks the middle of the program's icon, where the X server has it now.
+    void clickPanel(int button) const
+    {
+        QByteArray tree;
+        runTool(QStringLiteral("xwininfo"),
+                {QStringLiteral("-tree"), QStringLiteral("-id"), m_panel}, &tree);
+        // 0x600010 "Orvantide": ("orvantide" "Orvantide")  22x22+0+0  +1001+1
+        static const QRegularExpression icon(QStringLiteral(
+            "\"Orvantide\":.*\\s(\\d+)x(\\d+)[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)"));
+        const QRegularExpressionMatch m = icon.match(QString::fromLatin1(tree));
+        QVERIFY2(m.hasMatch(), tree.constData());
+        xdotool({QStringLiteral("mousemove"),
+                 QString::number(m.captured(3).toInt() + m.captured(1).toInt() / 2),
+                 QString::number(m.captured(4).toInt() + m.captured(2).toInt() / 2),
+                 QStringLiteral("click"), QString::number(button)});
+    }
+
+    static QString gdbus(const QStringList &arguments)
+    {
+        QByteArray out;
+        runTool(QStringLiteral("gdbus"),
+                QStringList{QStringLiteral("call"), QStringLiteral("--session")} + arguments, &out);
+        return QString::fromUtf8(out).trimmed();
+    }
+
+    static QString watcherCall(const QStringList &method)
+    {
+        return gdbus(QStringList{QStringLiteral("-d"),
+                                 QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                 QStringLiteral("-o"), QStringLiteral("/StatusNotifierWatcher"),
+                                 QStringLiteral("-m")} +
+                     method);
+    }
+
+    static QString watcherProperty(const char *name)
+    {
+        return watcherCall({QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                            QStringLiteral("org.kde.StatusNotifierWatcher"), QLatin1String(name)});
+    }
+
+    /// The bus names of the registered items (a registration may add an object path).
+    static QStringList items()
+    {
+        static const QRegularExpression quoted(QStringLiteral("'([^']+)'"));
+        QStringList names;
+        for (auto it = quoted.globalMatch(watcherProperty("RegisteredStatusNotifierItems"));
+             it.hasNext();)
+            names << it.next().captured(1).section(QLatin1Char('/'), 0, 0);
+        return names;
+    }
+
+    static QString itemCall(const QString &path, const QStringList &method)
+    {
+        const QString item = items().value(0);
+        if (item.isEmpty())
+            return {};
+        return gdbus(QStringList{QStringLiteral("-d"), item, QStringLiteral("-o"), path,
+                                 QStringLiteral("-m")} +
+                     method);
+    }
+};

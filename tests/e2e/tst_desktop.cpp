@@ -1,0 +1,148 @@
+// The built program on the desktops users have (see desktop.h): start-up hides the
+// window behind the notification icon, the first click on the icon brings it back, the
+// window manager's minimise hides it again, the icon's menu ends the program with status
+// 0, and a notification area that starts after the program is found. Each case starts
+// the program afresh, as a log-in does.
+
+#include "e2e/desktop.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+/// Runs a helper that checks, and ends the test function when the helper failed.
+#define CHECKED(call)                                                                              \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+class tst_Desktop : public QObject
+{
+    Q_OBJECT
+
+    Desktop m_desktop;
+    QTemporaryDir m_dir;
+    QString m_program;
+    QProcess m_emulator;
+    QByteArray m_frames; ///< what the emulator reported since the program started
+
+    bool frameArrived()
+    {
+        m_frames += m_emulator.readAllStandardOutput();
+        return m_frames.contains("\"event\":\"frame\"");
+    }
+
+    /// Starts the program and waits until its first frame has reached the display.
+    void startProgram(QProcess &program)
+    {
+        m_emulator.readAllStandardOutput();
+        m_frames.clear();
+        program.setProcessEnvironment(m_desktop.programEnvironment());
+        program.start(m_program, {});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY2_WITH_TIMEOUT(frameArrived(), program.readAllStandardError().constData(),
+                                  20000);
+    }
+
+    /// Starts the program and waits until it has given way to its icon.
+    void startHidden(QProcess &program)
+    {
+        CHECKED(startProgram(program));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
+                                  m_desktop.describe().constData(), 20000);
+    }
+
+    /// The icon is activated and the window comes back, and stays, as the user sees it.
+    void activateRestores()
+    {
+        m_desktop.activateIcon();
+        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowShown(), m_desktop.describe().constData(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop.icons(), 0, 10000);
+        QVERIFY(m_desktop.windowShown());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_desktop.start(&error), qPrintable(error));
+        // The program reads the settings file beside its executable: it runs from a copy.
+        m_program = m_dir.filePath(QStringLiteral("orvantide"));
+        QVERIFY(QFile::copy(qEnvironmentVariable("ORVANTIDE_BIN"), m_program));
+        const QString link = m_dir.filePath(QStringLiteral("display"));
+        m_emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
+                         {QStringLiteral("--pty"), link, QStringLiteral("--json")});
+        QVERIFY(m_emulator.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
+        QFile ini(m_dir.filePath(QStringLiteral("orvtide.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Settings]\r\nCommPort=" + link.toUtf8() +
+                  "\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n");
+    }
+
+    void cleanupTestCase() { stopProcess(m_emulator); }
+
+    void firstClickRestores_data()
+    {
+        QTest::addColumn<int>("run");
+        for (int run = 1; run <= 5; ++run)
+            QTest::addRow("start-up %d", run) << run;
+    }
+
+    // The window manager may mark a window it was asked to iconify hidden late, and keep
+    // it iconic when it is shown again: the first click then seemed to do nothing.
+    void firstClickRestores()
+    {
+        QProcess program;
+        CHECKED(startHidden(program));
+        CHECKED(activateRestores());
+        stopProcess(program);
+    }
+
+    void minimiseHidesAgainAndExitEnds()
+    {
+        QProcess program;
+        CHECKED(startHidden(program));
+        if (m_desktop.kind != Desktop::Kind::Wayland) {
+            CHECKED(activateRestores());
+            m_desktop.minimiseWindow();
+            QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
+                                      m_desktop.describe().constData(), 10000);
+            CHECKED(activateRestores());
+            m_desktop.minimiseWindow();
+            QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
+                                      m_desktop.describe().constData(), 10000);
+        }
+        if (m_desktop.kind != Desktop::Kind::XEmbed) {
+            const QStringList labels = m_desktop.menuItems().keys();
+            QVERIFY2(labels.contains("Restore") && labels.contains("Exit"),
+                     qPrintable(labels.join(", ")));
+        }
+        CHECKED(m_desktop.chooseFromMenu(QStringLiteral("Exit")));
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(m_desktop.icons(), 0);
+    }
+
+    // At log-in the program may start before the panel.
+    void notificationAreaStartingLater()
+    {
+        m_desktop.stopTray();
+        QProcess program;
+        CHECKED(startProgram(program));
+        if (m_desktop.kind != Desktop::Kind::Wayland)
+            QTRY_VERIFY_WITH_TIMEOUT(m_desktop.windowIconic(), 10000);
+        QString error;
+        QVERIFY2(m_desktop.startTray(&error), qPrintable(error));
+        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
+                                  m_desktop.describe().constData(), 30000);
+        CHECKED(activateRestores());
+        stopProcess(program);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Desktop)
+#include "tst_desktop.moc"
