@@ -108,8 +108,10 @@ void modSysTray::addIcon()
         m_icon->setContextMenu(m_popup);
         connect(m_icon, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason reason) {
-                    // A double click restores on its first click already.
-                    if (reason == QSystemTrayIcon::Trigger)
+                    // Every left click restores. Qt reports a click soon after another
+                    // at the same spot as a double click only.
+                    if (reason == QSystemTrayIcon::Trigger ||
+                        reason == QSystemTrayIcon::DoubleClick)
                         emit restoreRequested();
                 });
     }
