@@ -1,9 +1,11 @@
 #include "core/Clock.h"
 #include "core/CommandLine.h"
+#include "core/modINI.h"
 #include "core/modVariables.h"
 #include "integration/RunOnWSU.h"
 #include "platform/AutostartStore.h"
 #include "platform/SerialLink.h"
+#include "ui/MessageBox.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -26,6 +28,19 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Orvantide"));
     // The program lives on in the notification area with no window shown.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // Without the name of its folder the program cannot find its settings file.
+    if (modINI::AppFolder().isEmpty()) {
+        const QString message =
+            QStringLiteral("Orvantide cannot name the folder it was started from (\"%1\"): the "
+                           "name is not valid text in this system's encoding, so the settings "
+                           "file beside the program cannot be found. Move the program to a "
+                           "folder whose name is valid text.")
+                .arg(QString::fromLocal8Bit(argv[0]));
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        MessageBox::critical(nullptr, message);
+        return 2;
+    }
 
     modVariables settings;
     QtSerialLink link;

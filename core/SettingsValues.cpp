@@ -20,6 +20,11 @@ std::optional<qint16> parseInt16(const QString &text)
 
 std::optional<QString> portDevice(const QString &commPortText)
 {
+    // A control character (a NUL from a damaged file) names no device.
+    for (const QChar c : commPortText) {
+        if (c.category() == QChar::Other_Control)
+            return std::nullopt;
+    }
     if (const auto number = parseInt16(commPortText))
         return SerialPortNaming::deviceForNumber(*number);
     if (SerialPortNaming::isDevicePath(commPortText))

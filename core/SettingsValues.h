@@ -11,7 +11,8 @@ namespace SettingsValues {
 std::optional<qint16> parseInt16(const QString &text);
 
 /// The device a CommPort text names: a port number (see parseInt16) names the platform's
-/// port of that number, a device path names itself. No value when the text is neither;
+/// port of that number, a device path names itself. No value when the text is neither, or
+/// holds a control character;
 /// an empty device when it is a number that names no port (below 1).
 std::optional<QString> portDevice(const QString &commPortText);
 

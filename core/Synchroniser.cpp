@@ -9,10 +9,10 @@
 #include "core/modINI.h"
 #include "core/modVariables.h"
 #include "platform/LineSettings.h"
+#include "platform/SafeFile.h"
 #include "platform/SerialLink.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 #include <algorithm>
@@ -46,12 +46,25 @@ constexpr int kTicksPerSecond = 2;
 /// ... and a tick up to this long before its moment counts as on time.
 constexpr int kEarlyTickMs = 50;
 
+/// `text` with its control characters shown as \xHH, so that a message shows them all.
+QString printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString invalidValue(const QString &section, const QString &key, const QString &value,
                      const QString &expected)
 {
     return QStringLiteral("The settings file \"%1\" has an invalid value in section [%2], "
                           "key %3: \"%4\". %5")
-        .arg(modINI::SettingsFilePath(), section, key, value, expected);
+        .arg(modINI::SettingsFilePath(), section, key, printable(value), expected);
 }
 
 } // namespace
@@ -163,11 +176,10 @@ void Synchroniser::resume()
 bool Synchroniser::readSettings(QString *error)
 {
     const QString path = modINI::SettingsFilePath();
-    if (!QFileInfo(path).isFile()) {
-        *error = QStringLiteral("The settings file \"%1\" was not found. It must hold the keys "
-                                "CommPort and Setting in section [Settings] and Interval in "
-                                "section [Sync].")
-                     .arg(path);
+    if (QString reason; !SafeFile::read(path, nullptr, &reason)) {
+        *error = QStringLiteral("The settings file \"%1\" %2. It must hold the keys CommPort and "
+                                "Setting in section [Settings] and Interval in section [Sync].")
+                     .arg(path, reason);
         return false;
     }
     const QString commPort =

@@ -27,8 +27,11 @@ QString withTrailingSeparator(const QString &folder)
 QString AppFolder()
 {
     const QString &overridden = folderOverride();
-    return withTrailingSeparator(overridden.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                      : overridden);
+    const QString folder =
+        overridden.isEmpty() ? QCoreApplication::applicationDirPath() : overridden;
+    // Qt names no folder when the executable's path is not valid in the system's encoding;
+    // the file system's root must not stand in for it.
+    return folder.isEmpty() ? QString() : withTrailingSeparator(folder);
 }
 
 void setAppFolder(const QString &folder)
@@ -38,7 +41,8 @@ void setAppFolder(const QString &folder)
 
 QString SettingsFilePath()
 {
-    return AppFolder() + QStringLiteral("orvtide.ini");
+    const QString folder = AppFolder();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("orvtide.ini");
 }
 
 QString ReadINI(const QString &section, const QString &key)
@@ -48,6 +52,11 @@ QString ReadINI(const QString &section, const QString &key)
 
 bool WriteINI(const QString &section, const QString &key, const QString &value, QString *error)
 {
+    if (SettingsFilePath().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("The program's folder has no name the system can give.");
+        return false;
+    }
     return ProfileFile::writeString(SettingsFilePath(), section, key, value, error);
 }
 

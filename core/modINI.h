@@ -6,7 +6,8 @@
 namespace modINI {
 
 /// The folder of the executable (symbolic links resolved), in native form and with
-/// exactly one trailing separator.
+/// exactly one trailing separator; empty when the system cannot name it (a folder name
+/// that is not valid in the system's encoding).
 QString AppFolder();
 
 /// Makes AppFolder() report `folder` instead of the executable's folder. An empty text
@@ -14,7 +15,7 @@ QString AppFolder();
 /// logic against a settings file of their own.
 void setAppFolder(const QString &folder);
 
-/// Full path of the settings file, computed anew on every call.
+/// Full path of the settings file, computed anew on every call; empty when AppFolder() is.
 QString SettingsFilePath();
 
 /// The value of `key` in `section`, or the empty text when the file, the section or the

@@ -1,10 +1,11 @@
 #include "platform/AutostartStore.h"
 
+#include "platform/SafeFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <algorithm>
 #include <iterator>
 
@@ -179,10 +180,10 @@ bool XdgAutostartStore::writeUserEntry(const QByteArray &content, QString *error
     if (!QDir().mkpath(folder))
         return fail(error,
                     QStringLiteral("Cannot create the autostart folder \"%1\".").arg(folder));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
-        return fail(error, QStringLiteral("Cannot write the autostart entry \"%1\": %2.")
-                               .arg(path, file.errorString()));
+    if (QString reason; !SafeFile::replace(path, content, &reason))
+        return fail(
+            error,
+            QStringLiteral("Cannot write the autostart entry \"%1\": it %2.").arg(path, reason));
     return true;
 }
 

@@ -1,7 +1,7 @@
 #include "platform/ProfileFile.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include "platform/SafeFile.h"
+
 #include <QVector>
 
 namespace ProfileFile {
@@ -23,6 +23,50 @@ struct Parsed
 };
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+const QByteArray kUtf16LeBom("\xFF\xFE");
+
+/// A file's text as the byte lines the parser works on, and how to write it back: the
+/// system's 8-bit code page, or UTF-16 LE with its byte-order mark as Notepad saves
+/// "Unicode" (held as UTF-8 meanwhile).
+struct Text
+{
+    QByteArray bom;
+    bool utf16 = false;
+    QByteArray bytes;
+
+    static Text of(const QByteArray &data)
+    {
+        Text text;
+        if (data.startsWith(kUtf16LeBom)) {
+            text.bom = kUtf16LeBom;
+            text.utf16 = true;
+            const QByteArray units = data.mid(kUtf16LeBom.size());
+            text.bytes = QString::fromUtf16(reinterpret_cast<const char16_t *>(units.constData()),
+                                            units.size() / 2)
+                             .toUtf8();
+        } else {
+            text.bom = data.startsWith(kUtf8Bom) ? kUtf8Bom : QByteArray();
+            text.bytes = data.mid(text.bom.size());
+        }
+        return text;
+    }
+
+    QString decode(const QByteArray &bytes) const
+    {
+        return utf16 ? QString::fromUtf8(bytes) : QString::fromLocal8Bit(bytes);
+    }
+    QByteArray encode(const QString &string) const
+    {
+        return utf16 ? string.toUtf8() : string.toLocal8Bit();
+    }
+    QByteArray file(const QByteArray &bytes) const
+    {
+        if (!utf16)
+            return bom + bytes;
+        const QString string = QString::fromUtf8(bytes);
+        return bom + QByteArray(reinterpret_cast<const char *>(string.utf16()), string.size() * 2);
+    }
+};
 
 bool isBlank(char c)
 {
@@ -38,11 +82,6 @@ QByteArray trimBlanks(const QByteArray &bytes)
     while (end > begin && isBlank(bytes.at(end - 1)))
         --end;
     return bytes.mid(begin, end - begin);
-}
-
-QString decode(const QByteArray &bytes)
-{
-    return QString::fromLocal8Bit(bytes);
 }
 
 QVector<Line> splitLines(const QByteArray &data)
@@ -64,8 +103,9 @@ QVector<Line> splitLines(const QByteArray &data)
     return lines;
 }
 
-Parsed parse(const QByteArray &content)
+Parsed parse(const QByteArray &content, const Text &file)
 {
+    const auto decode = [&](const QByteArray &bytes) { return file.decode(bytes); };
     const QByteArray text = trimBlanks(content);
     Parsed p;
     if (text.isEmpty())
@@ -91,17 +131,12 @@ bool sameName(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-QString unquote(const QByteArray &value)
+QString unquote(const QByteArray &value, const Text &file)
 {
     QByteArray v = value;
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
         v = v.mid(1, v.size() - 2);
-    return decode(v).left(kMaxValueLength);
-}
-
-QByteArray withoutBom(const QByteArray &data)
-{
-    return data.startsWith(kUtf8Bom) ? data.mid(kUtf8Bom.size()) : data;
+    return file.decode(v).left(kMaxValueLength);
 }
 
 bool fail(QString *error, const QString &message)
@@ -114,6 +149,15 @@ bool fail(QString *error, const QString &message)
 bool hasLineBreak(const QString &text)
 {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\t'))
+            return true;
+    }
+    return false;
 }
 
 bool hasOuterBlanks(const QString &text)
@@ -132,6 +176,8 @@ QString invalidReason(const QString &section, const QString &key, const QString 
         return QStringLiteral("the key name \"%1\" cannot be stored").arg(key);
     if (hasLineBreak(value))
         return QStringLiteral("the value for key %1 contains a line break").arg(key);
+    if (hasControlCharacter(value))
+        return QStringLiteral("the value for key %1 contains a control character").arg(key);
     return {};
 }
 
@@ -139,19 +185,20 @@ QString invalidReason(const QString &section, const QString &key, const QString 
 
 QString readString(const QString &path, const QString &section, const QString &key)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray data;
+    if (!SafeFile::read(path, &data, nullptr))
         return {};
-    const QVector<Line> lines = splitLines(withoutBom(file.readAll()));
+    const Text file = Text::of(data);
+    const QVector<Line> lines = splitLines(file.bytes);
     bool inSection = false;
     for (const Line &line : lines) {
-        const Parsed p = parse(line.content);
+        const Parsed p = parse(line.content, file);
         if (p.kind == Kind::Section) {
             if (inSection)
                 return {}; // only the first section of a name is searched
             inSection = sameName(p.name, section);
         } else if (inSection && p.kind == Kind::Key && sameName(p.name, key)) {
-            return unquote(p.value);
+            return unquote(p.value, file);
         }
     }
     return {};
@@ -165,14 +212,13 @@ bool writeString(const QString &path, const QString &section, const QString &key
                     QStringLiteral("Cannot write the settings file \"%1\": %2.").arg(path, reason));
 
     QByteArray data;
-    if (QFile existing(path); existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly))
-            return fail(error, QStringLiteral("Cannot read the settings file \"%1\": %2.")
-                                   .arg(path, existing.errorString()));
-        data = existing.readAll();
-    }
-    const QByteArray bom = data.startsWith(kUtf8Bom) ? kUtf8Bom : QByteArray();
-    QVector<Line> lines = splitLines(data.mid(bom.size()));
+    if (QString reason;
+        !SafeFile::read(path, &data, &reason) && reason != QLatin1String("was not found"))
+        return fail(
+            error,
+            QStringLiteral("Cannot write the settings file \"%1\": it %2.").arg(path, reason));
+    const Text file = Text::of(data);
+    QVector<Line> lines = splitLines(file.bytes);
 
     QByteArray eol("\r\n");
     for (const Line &line : lines) {
@@ -182,8 +228,8 @@ bool writeString(const QString &path, const QString &section, const QString &key
         }
     }
 
-    const QByteArray keyBytes = key.toLocal8Bit();
-    const QByteArray valueBytes = value.toLocal8Bit();
+    const QByteArray keyBytes = file.encode(key);
+    const QByteArray valueBytes = file.encode(value);
 
     // Locate the first section of that name, its matching key and its last key line.
     qsizetype sectionLine = -1;
@@ -191,7 +237,7 @@ bool writeString(const QString &path, const QString &section, const QString &key
     qsizetype keyLine = -1;
     QString existingKeyName;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const Parsed p = parse(lines.at(i).content);
+        const Parsed p = parse(lines.at(i).content, file);
         if (p.kind == Kind::Section) {
             if (sectionLine >= 0)
                 break;
@@ -217,24 +263,25 @@ bool writeString(const QString &path, const QString &section, const QString &key
     };
 
     if (keyLine >= 0) {
-        lines[keyLine].content = existingKeyName.toLocal8Bit() + '=' + valueBytes;
+        lines[keyLine].content = file.encode(existingKeyName) + '=' + valueBytes;
+        if (lines[keyLine].eol.isEmpty())
+            lines[keyLine].eol = eol;
     } else if (sectionLine >= 0) {
         insertAfter(lastKeyLine >= 0 ? lastKeyLine : sectionLine, keyBytes + '=' + valueBytes);
     } else {
         if (!lines.isEmpty() && lines.last().eol.isEmpty())
             lines.last().eol = eol;
-        lines.append({'[' + section.toLocal8Bit() + ']', eol});
+        lines.append({'[' + file.encode(section) + ']', eol});
         lines.append({keyBytes + '=' + valueBytes, eol});
     }
 
-    QByteArray out = bom;
+    QByteArray out;
     for (const Line &line : lines)
         out += line.content + line.eol;
-
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
-        return fail(error, QStringLiteral("Cannot write the settings file \"%1\": %2.")
-                               .arg(path, file.errorString()));
+    if (QString reason; !SafeFile::replace(path, file.file(out), &reason))
+        return fail(
+            error,
+            QStringLiteral("Cannot write the settings file \"%1\": it %2.").arg(path, reason));
     return true;
 }
 

@@ -292,6 +292,26 @@ private slots:
         QTest::newRow("baud") << with("9600", "fast") << "key Setting: \"fast,N,8,1\"";
         QTest::newRow("too few fields")
             << with("9600,N,8,1", "9600,N,8") << "key Setting: \"9600,N,8\"";
+        // Crashed the program after 15 s of "Broken filename passed to function".
+        QTest::newRow("NUL in the port")
+            << QByteArray(good).replace("CommPort=1", QByteArray("CommPort=/dev/pts/1", 19) +
+                                                          QByteArray(1, '\0') + "more")
+            << "key CommPort: \"/dev/pts/1\\x00more\"";
+        QTest::newRow("control character in the line settings")
+            << with("9600,N,8,1", "9600,N,8,1\x01") << "key Setting: \"9600,N,8,1\\x01\"";
+    }
+
+    // A folder where the settings file should be read as "was not found".
+    void startUpNamesWhatIsWrongWithTheFile()
+    {
+        QFile::remove(settingsPath());
+        QVERIFY(QDir().mkdir(settingsPath()));
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::SettingsError);
+        QDir().rmdir(settingsPath());
+        QVERIFY2(
+            m_view.settingsErrors.value(0).contains(QLatin1Char('"') + settingsPath() +
+                                                    QStringLiteral("\" is not a regular file.")),
+            qPrintable(m_view.settingsErrors.value(0)));
     }
 
     // A settings file that can't be used stops start-up with a message naming the file,

@@ -28,6 +28,19 @@ class tst_EndToEnd : public QObject
                    "\r\nSetting=9600,N,8,1\r\nSyncInt=2\r\n\r\n[Sync]\r\nInterval=60\r\n");
     }
 
+    /// Answers the program's message box as a user would: focus it and press Return. The
+    /// key may come before the box takes keys, so it is pressed again while the program waits.
+    static void answerMessageBox(QProcess &program)
+    {
+        for (int attempt = 0; attempt < 20 && program.state() == QProcess::Running; ++attempt) {
+            xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                     QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                     QStringLiteral("^Orvantide$"), QStringLiteral("windowfocus"),
+                     QStringLiteral("--sync"), QStringLiteral("key"), QStringLiteral("Return")});
+            program.waitForFinished(1000);
+        }
+    }
+
 private slots:
     void initTestCase()
     {
@@ -190,15 +203,7 @@ private slots:
         program.setProcessEnvironment(programEnvironment());
         program.start(m_program, {});
         QVERIFY(program.waitForStarted());
-        // Answer the box as a user would: focus it and press Return. The key may come
-        // before the box takes keys, so it is pressed again while the program waits.
-        for (int attempt = 0; attempt < 20 && program.state() == QProcess::Running; ++attempt) {
-            xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
-                     QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                     QStringLiteral("^Orvantide$"), QStringLiteral("windowfocus"),
-                     QStringLiteral("--sync"), QStringLiteral("key"), QStringLiteral("Return")});
-            program.waitForFinished(1000);
-        }
+        answerMessageBox(program);
         QCOMPARE(program.state(), QProcess::NotRunning);
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 2);
@@ -206,6 +211,35 @@ private slots:
         QVERIFY2(err.contains(QLatin1Char('"') + path + QLatin1Char('"')), qPrintable(err));
         QVERIFY2(err.contains(message), qPrintable(err));
         QCOMPARE(QFile::exists(path), !file.isNull());
+    }
+
+    // A folder whose name is not valid UTF-8 made the program read and write
+    // /orvtide.ini at the root of the file system.
+    void unnameableFolderStopsStartUp()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("needs an X server to answer the message box");
+        // Qt cannot name such a folder either: it is made and filled through the shell and
+        // the program started through a link whose name is plain.
+        const QString link = m_dir.filePath(QStringLiteral("plain-name"));
+        QCOMPARE(runTool(QStringLiteral("sh"),
+                         {QStringLiteral("-c"),
+                          QStringLiteral("mkdir \"$1/$(printf '\\377\\376')\" && "
+                                         "cp \"$2\" \"$1/$(printf '\\377\\376')/orvantide\" && "
+                                         "ln -s \"$1/$(printf '\\377\\376')/orvantide\" \"$3\""),
+                          QStringLiteral("sh"), m_dir.path(), m_program, link}),
+                 0);
+        const bool rootFileBefore = QFile::exists(QStringLiteral("/orvtide.ini"));
+        QProcess program;
+        program.setProcessEnvironment(programEnvironment());
+        program.start(link, {});
+        QVERIFY(program.waitForStarted());
+        answerMessageBox(program);
+        QCOMPARE(program.state(), QProcess::NotRunning);
+        QCOMPARE(program.exitCode(), 2);
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(err.contains(QLatin1String("cannot name the folder")), qPrintable(err));
+        QCOMPARE(QFile::exists(QStringLiteral("/orvtide.ini")), rootFileBefore);
     }
 };
 

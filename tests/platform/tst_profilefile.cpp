@@ -4,6 +4,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+namespace {
+
+/// `text` as Notepad saves "Unicode": UTF-16 LE after its byte-order mark.
+QByteArray utf16(const QString &text)
+{
+    return QByteArray("\xFF\xFE") +
+           QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+}
+
+} // namespace
+
 class tst_ProfileFile : public QObject
 {
     Q_OBJECT
@@ -105,6 +116,9 @@ private slots:
         QTest::newRow("UTF-8 BOM") << QByteArray("\xEF\xBB\xBF[S]\nk=1\n") << "S"
                                    << "k"
                                    << "1";
+        QTest::newRow("UTF-16 LE with BOM")
+            << utf16(QStringLiteral("[S]\r\nk=caf\u00e9 1\r\n")) << "S"
+            << "k" << QStringLiteral("caf\u00e9 1");
         QTest::newRow("first equals splits") << QByteArray("[S]\nk=a=b\n") << "S"
                                              << "k"
                                              << "a=b";
@@ -205,6 +219,13 @@ private slots:
         QTest::newRow("empty value") << QByteArray("[S]\nk=1\n") << "S"
                                      << "k"
                                      << "" << QByteArray("[S]\nk=\n");
+        QTest::newRow("UTF-16 LE stays UTF-16 LE")
+            << utf16(QStringLiteral("[S]\r\nk=1\r\n")) << "S"
+            << "k" << QStringLiteral("\u00e9") << utf16(QStringLiteral("[S]\r\nk=\u00e9\r\n"));
+        QTest::newRow("replaced on a last line without line end: gets the file's")
+            << QByteArray("[S]\r\nk=1") << "S"
+            << "k"
+            << "2" << QByteArray("[S]\r\nk=2\r\n");
     }
 
     void write()
@@ -235,6 +256,12 @@ private slots:
         QTest::newRow("CR in value") << "S"
                                      << "k"
                                      << "1\r";
+        QTest::newRow("NUL in value")
+            << "S"
+            << "k" << QString(QStringLiteral("/dev/pts/1") + QChar(0) + "x");
+        QTest::newRow("escape in value") << "S"
+                                         << "k"
+                                         << "\x1b[31m1";
         QTest::newRow("line break in key") << "S"
                                            << "k\n[X]"
                                            << "1";
