@@ -388,21 +388,33 @@ private:
         return {};
     }
 
-    /// Clicks the middle of the program's icon, where the X server has it now.
+    /// Clicks the middle of the program's icon once it has come to rest: a panel that has
+    /// just taken an icon may still be moving to make room for it.
     void clickPanel(int button) const
     {
-        QByteArray tree;
-        runTool(QStringLiteral("xwininfo"),
-                {QStringLiteral("-tree"), QStringLiteral("-id"), m_panel}, &tree);
         // 0x600010 "Orvantide": ("orvantide" "Orvantide")  22x22+0+0  +1001+1
         static const QRegularExpression icon(QStringLiteral(
             "\"Orvantide\":.*\\s(\\d+)x(\\d+)[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)"));
-        const QRegularExpressionMatch m = icon.match(QString::fromLatin1(tree));
-        QVERIFY2(m.hasMatch(), tree.constData());
-        xdotool({QStringLiteral("mousemove"),
-                 QString::number(m.captured(3).toInt() + m.captured(1).toInt() / 2),
-                 QString::number(m.captured(4).toInt() + m.captured(2).toInt() / 2),
-                 QStringLiteral("click"), QString::number(button)});
+        QPoint last(-1, -1);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            QByteArray tree;
+            runTool(QStringLiteral("xwininfo"),
+                    {QStringLiteral("-tree"), QStringLiteral("-id"), m_panel}, &tree);
+            const QRegularExpressionMatch m = icon.match(QString::fromLatin1(tree));
+            const QPoint centre = m.hasMatch()
+                                      ? QPoint(m.captured(3).toInt() + m.captured(1).toInt() / 2,
+                                               m.captured(4).toInt() + m.captured(2).toInt() / 2)
+                                      : QPoint(-1, -1);
+            if (centre == last && m.hasMatch()) {
+                xdotool({QStringLiteral("mousemove"), QString::number(centre.x()),
+                         QString::number(centre.y()), QStringLiteral("click"),
+                         QString::number(button)});
+                return;
+            }
+            last = centre;
+            QTest::qWait(100);
+        }
+        QFAIL("the icon never came to rest");
     }
 
     static QString gdbus(const QStringList &arguments)
