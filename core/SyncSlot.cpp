@@ -18,8 +18,3 @@ SyncSlot nextSyncSlot(qint64 wallNs, qint64 lineTimeNs, qint64 leadNs)
     }
     return {QDateTime::fromSecsSinceEpoch(second), delayNs};
 }
-
-qint64 localWallMs(const QDateTime &time)
-{
-    return QDateTime(time.date(), time.time(), Qt::UTC).toMSecsSinceEpoch();
-}

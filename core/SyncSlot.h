@@ -14,7 +14,3 @@ struct SyncSlot
 /// The first slot whose write starts at least `leadNs` after `wallNs` (nanoseconds since
 /// the epoch, as Clock::wallNs()).
 SyncSlot nextSyncSlot(qint64 wallNs, qint64 lineTimeNs, qint64 leadNs);
-
-/// Local date and time as plain numbers, without the UTC offset: a daylight-saving
-/// change moves it like any other change of the clock.
-qint64 localWallMs(const QDateTime &time);

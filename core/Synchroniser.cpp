@@ -37,8 +37,9 @@ constexpr qint64 kLeadNs = 10 * kNsPerMs;
 constexpr qint64 kBusyWaitNs = 1 * kNsPerMs;
 /// ... for this long at the most.
 constexpr qint64 kMaxBusyWaitNs = 3 * kNsPerMs;
-/// A difference between the PC clock and the monotonic clock beyond this is a jump.
-constexpr qint64 kJumpLimitMs = 1000;
+/// A step of the PC clock against the monotonic clock of this much or more is followed at
+/// once; a time server's slewing stays far below it (0.5 ms a second at the most).
+constexpr qint64 kStepLimitNs = 50 * kNsPerMs;
 /// Timer1 ticks this long after the change of second, and half a second later to look
 /// for jumps of the PC clock ...
 constexpr int kTickAfterSecondMs = 1;
@@ -105,8 +106,8 @@ Synchroniser::StartUpResult Synchroniser::startUp()
     qCInfo(lcSync).noquote() << "start-up: settings" << modINI::SettingsFilePath() << "port"
                              << m_settings.CommPortText << "line" << m_settings.PortSettings
                              << "interval" << m_settings.SyncInterval << "min";
-    m_lastTickWallMs = localWallMs(now);
-    m_lastTickMonoNs = m_clock.monotonicNs();
+    // Both clocks are read together, after the settings: a slow start-up is no step.
+    noteClocks(m_clock.wallNs(), m_clock.monotonicNs());
     armTimer1(now);
     m_timer2->start();
 
@@ -308,10 +309,24 @@ void Synchroniser::cmdSyncClick()
     SendTimePacket();
 }
 
+qint64 Synchroniser::noteClocks(qint64 wallNs, qint64 monoNs)
+{
+    // Local time, so that a daylight-saving change counts as the step it is for the
+    // display.
+    const qint64 offsetNs =
+        qint64(QDateTime::fromMSecsSinceEpoch(wallNs / kNsPerMs).offsetFromUtc()) * 1000 * kNsPerMs;
+    const qint64 localNs = wallNs + offsetNs;
+    const qint64 stepNs = localNs - (m_lastTickLocalNs + (monoNs - m_lastTickMonoNs));
+    m_lastTickLocalNs = localNs;
+    m_lastTickMonoNs = monoNs;
+    return stepNs;
+}
+
 void Synchroniser::Timer1Tick()
 {
-    const QDateTime now = m_clock.now();
+    const qint64 wallNs = m_clock.wallNs();
     const qint64 monoNow = m_clock.monotonicNs();
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(wallNs / kNsPerMs);
     // A tick that comes a little before the change of second shows the second it was for.
     const QString text = clockText(now.addMSecs(kEarlyTickMs).time());
     if (text != m_shownText) {
@@ -322,12 +337,8 @@ void Synchroniser::Timer1Tick()
     // The PC clock jumped (set by hand or by a time server, a daylight-saving change, a
     // resume from sleep) when it moved otherwise than the monotonic clock: the display
     // is to follow at once rather than at the next scheduled sync.
-    const qint64 wallMs = localWallMs(now);
-    const qint64 predictedMs = m_lastTickWallMs + (monoNow - m_lastTickMonoNs) / kNsPerMs;
-    m_lastTickWallMs = wallMs;
-    m_lastTickMonoNs = monoNow;
-    if (std::abs(wallMs - predictedMs) > kJumpLimitMs) {
-        qCInfo(lcSync) << "the PC clock jumped by" << wallMs - predictedMs << "ms: sync";
+    if (const qint64 stepNs = noteClocks(wallNs, monoNow); std::abs(stepNs) >= kStepLimitNs) {
+        qCInfo(lcSync) << "the PC clock was stepped by" << stepNs / 1000 << "us: sync";
         SendTimePacket();
     }
 

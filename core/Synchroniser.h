@@ -105,6 +105,9 @@ private:
     void reportPortNotOpen();
     void armSlot();
     void armTimer1(const QDateTime &now);
+    /// Records a reading of both clocks, taken together; returns how far the PC clock was
+    /// stepped against the monotonic clock since the last one.
+    qint64 noteClocks(qint64 wallNs, qint64 monoNs);
 
     modVariables &m_settings;
     SerialLink &m_link;
@@ -126,7 +129,7 @@ private:
     bool m_suspended = false;       ///< the settings dialog has the port
     bool m_portWanted = false;      ///< the port is to be open: start-up got as far as opening it
     qint64 m_lastOpenAttemptNs = 0; ///< monotonic time the port was last tried
-    qint64 m_lastTickWallMs = 0;    ///< local wall time at the last Timer1 tick
+    qint64 m_lastTickLocalNs = 0;   ///< local wall time at the last Timer1 tick
     qint64 m_lastTickMonoNs = 0;    ///< monotonic time at the last Timer1 tick
     QString m_shownText;            ///< the clock text shown
 };

@@ -12,6 +12,8 @@
 #include <QPair>
 #include <QStringList>
 
+#include <functional>
+
 class FakeLink : public SerialLink
 {
 public:
@@ -85,7 +87,14 @@ public:
     int minimised = 0;
     QStringList settingsErrors;
 
-    void setClockText(const QString &text) override { clockTexts << text; }
+    std::function<void()> onClockText; ///< runs at each clock text, e.g. to let time pass
+
+    void setClockText(const QString &text) override
+    {
+        clockTexts << text;
+        if (onClockText)
+            onClockText();
+    }
     void setStatusText(const QString &text, const QString &detail) override
     {
         statuses.append({text, detail});

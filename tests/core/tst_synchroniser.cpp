@@ -506,7 +506,11 @@ private slots:
         QTest::addColumn<bool>("sync");
         QTest::newRow("steady") << 1000 << 1000 << false;
         QTest::newRow("late tick") << 1900 << 1900 << false;
-        QTest::newRow("small correction") << 1900 << 1000 << false;
+        QTest::newRow("slewed by a millisecond") << 1001 << 1000 << false;
+        QTest::newRow("stepped 49 ms") << 1049 << 1000 << false;
+        QTest::newRow("stepped 50 ms") << 1050 << 1000 << true;
+        QTest::newRow("stepped 0.9 s back") << 100 << 1000 << true;
+        QTest::newRow("a second repeated") << 0 << 1000 << true;
         QTest::newRow("daylight saving: an hour forward") << 3601000 << 1000 << true;
         QTest::newRow("an hour back") << -3599000 << 1000 << true;
         QTest::newRow("set back five seconds") << -4000 << 1000 << true;
@@ -514,7 +518,8 @@ private slots:
     }
 
     // After a daylight-saving change or a clock step the display stayed wrong until the
-    // next scheduled sync, for up to 12 hours.
+    // next scheduled sync, for up to 12 hours; steps of a second or less were never
+    // followed at all.
     void clockJumps()
     {
         QFETCH(int, wallMs);
@@ -532,6 +537,21 @@ private slots:
         QCOMPARE(m_link.written.size(), sync ? 1 : 0);
         if (sync) // the new time, within the second
             QVERIFY(std::abs(carried.msecsTo(m_clock.wall)) < 1000);
+    }
+
+    // Reading a large settings file took 1.3 s; the clock readings on either side of it
+    // looked like a step, and start-up sent a second frame.
+    void slowStartUpIsNoStep()
+    {
+        writeSettings("[Settings]\nCommPort=/dev/x\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
+        m_view.onClockText = [this] { m_clock.advanceMs(1300); };
+        QCOMPARE(m_sync->startUp(), Synchroniser::StartUpResult::Started);
+        m_view.onClockText = nullptr;
+        reachSlot(*m_sync, m_clock);
+        QCOMPARE(m_link.written.size(), 1);
+        m_clock.advanceMs(500);
+        m_sync->Timer1Tick();
+        QVERIFY(!m_sync->pendingSecond().isValid());
     }
 
     void clockSetWhileFrameWaits_data()
