@@ -5,6 +5,7 @@
 #include "integration/RunOnWSU.h"
 #include "platform/AutostartStore.h"
 #include "platform/SerialLink.h"
+#include "platform/TerminationSignals.h"
 #include "ui/MessageBox.h"
 #include "ui/frmMain.h"
 
@@ -49,6 +50,10 @@ int main(int argc, char *argv[])
         createAutostartStore(QStringLiteral("Orvantide"));
     RunOnWSU runAtLogin(*autostart);
     frmMain window(settings, link, clock, runAtLogin);
+    // A log-out, a service manager or Ctrl+C ends the program as Exit does: the port is
+    // closed, so nothing of it is left to stop the next user's instance.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
     if (!window.load())
         return 2;
     return app.exec();

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include "e2e/x11.h"
 
 class tst_EndToEnd : public QObject
@@ -211,6 +213,44 @@ private slots:
         QVERIFY2(err.contains(QLatin1Char('"') + path + QLatin1Char('"')), qPrintable(err));
         QVERIFY2(err.contains(message), qPrintable(err));
         QCOMPARE(QFile::exists(path), !file.isNull());
+    }
+
+    void signalsEndWithStatus0_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM: log-out, service stop") << int(SIGTERM);
+        QTest::newRow("SIGINT: Ctrl+C") << int(SIGINT);
+        QTest::newRow("SIGHUP: terminal closed") << int(SIGHUP);
+    }
+
+    // A killed instance died with the signal and left the port locked
+    // (/run/lock/LCK..<port>), which stopped another user's instance until reboot.
+    void signalsEndWithStatus0()
+    {
+        QFETCH(int, signal);
+        const QString link = m_dir.filePath(QStringLiteral("display-signal"));
+        QProcess emulator;
+        emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
+                       {QStringLiteral("--pty"), link, QStringLiteral("--json")});
+        QVERIFY(emulator.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
+        writeSettings(link.toUtf8());
+        QProcess program;
+        program.setProcessEnvironment(programEnvironment());
+        program.start(m_program, {});
+        QVERIFY(program.waitForStarted());
+        QByteArray frames;
+        QTRY_VERIFY_WITH_TIMEOUT((frames += emulator.readAllStandardOutput()).contains("frame"),
+                                 20000);
+        const QString lock = QStringLiteral("/run/lock/LCK..") +
+                             QString(link).replace(QLatin1Char('/'), QLatin1Char('_'));
+
+        ::kill(pid_t(program.processId()), signal);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(!QFile::exists(lock), qPrintable(lock));
+        stopProcess(emulator);
     }
 
     // A folder whose name is not valid UTF-8 made the program read and write
