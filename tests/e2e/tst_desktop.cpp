@@ -122,8 +122,8 @@ private slots:
         }
         CHECKED(m_desktop.chooseFromMenu(QStringLiteral("Exit")));
         QVERIFY(program.waitForFinished(20000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+                 program.readAllStandardError().right(3000).constData());
         QCOMPARE(m_desktop.icons(), 0);
     }
 
