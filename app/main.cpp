@@ -5,6 +5,9 @@
 #include "integration/RunOnWSU.h"
 #include "platform/AutostartStore.h"
 #include "platform/SerialLink.h"
+#ifdef Q_OS_UNIX
+#include "platform/PosixSerialLink.h"
+#endif
 #include "platform/TerminationSignals.h"
 #include "ui/MessageBox.h"
 #include "ui/frmMain.h"
@@ -44,7 +47,11 @@ int main(int argc, char *argv[])
     }
 
     modVariables settings;
+#ifdef Q_OS_UNIX
+    PosixSerialLink link;
+#else
     QtSerialLink link;
+#endif
     SystemClock clock;
     const std::unique_ptr<AutostartStore> autostart =
         createAutostartStore(QStringLiteral("Orvantide"));

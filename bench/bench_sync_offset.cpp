@@ -10,7 +10,8 @@
 #include "core/TimeFrame.h"
 #include "core/modINI.h"
 #include "core/modVariables.h"
-#include "platform/SerialLink.h"
+#include "platform/LineSettings.h"
+#include "platform/PosixSerialLink.h"
 #include "stats.h"
 
 #include <QCommandLineParser>
@@ -164,7 +165,7 @@ int main(int argc, char *argv[])
 
     // The program's path: each frame asks for the next at a random moment.
     modVariables settings;
-    QtSerialLink link;
+    PosixSerialLink link;
     SystemClock clock;
     RequestingView view;
     Synchroniser sync(settings, link, clock, view);
@@ -178,7 +179,7 @@ int main(int argc, char *argv[])
         return 1;
 
     // The baseline: the frame of the moment, written at once, at random moments.
-    QtSerialLink immediate;
+    PosixSerialLink immediate;
     QString error;
     if (!immediate.open(immediateLink, LineSettings(), &error)) {
         std::fprintf(stderr, "bench: %s\n", qPrintable(error));

@@ -4,6 +4,7 @@
 #include "core/Synchroniser.h"
 #include "core/modVariables.h"
 #include "platform/LineSettings.h"
+#include "platform/PosixSerialLink.h"
 #include "platform/SerialLink.h"
 
 #include "core/TimeFrame.h"
@@ -12,6 +13,12 @@
 #include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -134,7 +141,7 @@ private slots:
     void bytesArriveOnThePty()
     {
         Pty pty;
-        QtSerialLink link;
+        PosixSerialLink link;
         QString error;
         QVERIFY2(link.open(pty.path, LineSettings(), &error), qPrintable(error));
         QVERIFY(link.isOpen());
@@ -147,7 +154,7 @@ private slots:
 
     void missingDevice()
     {
-        QtSerialLink link;
+        PosixSerialLink link;
         QString error;
         QVERIFY(!link.open(QStringLiteral("/dev/orvantide-no-such-tty"), LineSettings(), &error));
         QVERIFY(!link.isOpen());
@@ -155,18 +162,107 @@ private slots:
                  qPrintable(error));
     }
 
-    void busyDevice()
+    void lineSettingsReachTheDevice_data()
     {
+        // A pty keeps only some of them: Linux forces 8 data bits and clears PARENB there.
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<int>("cflags"); ///< stop bits and the kind of parity
+        QTest::newRow("9600,N,8,1") << "9600,N,8,1" << int(B9600) << 0;
+        QTest::newRow("19200,E,7,2") << "19200,E,7,2" << int(B19200) << int(CSTOPB);
+        QTest::newRow("4800,O,8,1") << "4800,O,8,1" << int(B4800) << int(PARODD);
+        QTest::newRow("1200,M,5,1") << "1200,M,5,1" << int(B1200) << int(PARODD | CMSPAR);
+        QTest::newRow("115200,S,6,1") << "115200,S,6,1" << int(B115200) << int(CMSPAR);
+    }
+
+    // The baud rate or parity not applied on open would go unnoticed on a pty; the
+    // device's own termios tells.
+    void lineSettingsReachTheDevice()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, speed);
+        QFETCH(int, cflags);
         Pty pty;
-        QtSerialLink first;
-        QtSerialLink second;
+        LineSettings settings;
+        QVERIFY(LineSettings::parse(text, &settings, nullptr));
+        PosixSerialLink link;
+        QString error;
+        QVERIFY2(link.open(pty.path, settings, &error), qPrintable(error));
+        struct termios tio;
+        QCOMPARE(tcgetattr(pty.master, &tio), 0);
+        QCOMPARE(int(cfgetospeed(&tio)), speed);
+        QCOMPARE(int(tio.c_cflag & (CSTOPB | PARODD | CMSPAR)), cflags);
+        QVERIFY(!(tio.c_cflag & CRTSCTS));
+    }
+
+    void heldPortIsInUse_data()
+    {
+        QTest::addColumn<bool>("throughALink");
+        QTest::newRow("the same name") << false;
+        QTest::newRow("another name for the same device") << true;
+    }
+
+    // A second writer to one display garbles its frames; the message says who holds it.
+    void heldPortIsInUse()
+    {
+        QFETCH(bool, throughALink);
+        Pty pty;
+        QTemporaryDir dir;
+        QString other = pty.path;
+        if (throughALink) {
+            other = dir.filePath(QStringLiteral("display"));
+            QVERIFY(QFile::link(pty.path, other));
+        }
+        PosixSerialLink first;
+        PosixSerialLink second;
         QString error;
         QVERIFY2(first.open(pty.path, LineSettings(), &error), qPrintable(error));
-        QVERIFY(!second.open(pty.path, LineSettings(), &error));
-        QVERIFY2(error.contains(pty.path), qPrintable(error));
+        QVERIFY(!second.open(other, LineSettings(), &error));
+        QCOMPARE(error, QStringLiteral("Could not open %1: it is in use by another program "
+                                       "(process %2).")
+                            .arg(other)
+                            .arg(QCoreApplication::applicationPid()));
         // The first keeps working.
         QVERIFY(first.write(kFrame, &error));
         QCOMPARE(pty.read(6), kFrame);
+        first.close();
+        QVERIFY2(second.open(other, LineSettings(), &error), qPrintable(error));
+    }
+
+    // A killed instance left QSerialPort's lock file in /run/lock, which another user
+    // cannot remove: that user's instance failed at every retry until reboot.
+    void killedHolderLeavesNothingBehind()
+    {
+        Pty pty;
+        QCOMPARE(chmod(QFile::encodeName(pty.path).constData(), 0666), 0);
+        int ready[2];
+        QCOMPARE(pipe(ready), 0);
+        const pid_t holder = fork();
+        if (holder == 0) {
+            PosixSerialLink link;
+            const char opened = link.open(pty.path, LineSettings(), nullptr) ? '1' : '0';
+            (void)!write(ready[1], &opened, 1);
+            pause();
+            _exit(0);
+        }
+        char opened = 0;
+        QCOMPARE(read(ready[0], &opened, 1), ssize_t(1));
+        QCOMPARE(opened, '1');
+        kill(holder, SIGKILL);
+        waitpid(holder, nullptr, 0);
+
+        // Another user's instance opens the port.
+        const pid_t other = fork();
+        if (other == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(3);
+            PosixSerialLink link;
+            _exit(link.open(pty.path, LineSettings(), nullptr) ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(other, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
     }
 
     // The other end going away mid-run (an adapter unplugged) closes the port, and the
@@ -174,7 +270,7 @@ private slots:
     void otherEndClosedMidRun()
     {
         Pty pty;
-        QtSerialLink link;
+        PosixSerialLink link;
         modVariables vars;
         FakeClock clock;
         RecordingView view;
@@ -212,7 +308,7 @@ private slots:
         ini.close();
         modINI::setAppFolder(dir.path());
 
-        QtSerialLink link;
+        PosixSerialLink link;
         modVariables vars;
         FakeClock clock;
         RecordingView view;

@@ -1,3 +1,4 @@
+#include "platform/PosixSerialLink.h"
 #include "platform/pty.h"
 #include "window.h"
 
@@ -248,7 +249,7 @@ private slots:
     void closingSendsAFrameToThePty()
     {
         Pty pty;
-        QtSerialLink link;
+        PosixSerialLink link;
         modVariables vars;
         writeSettings(QByteArray(kDelivered).replace("/dev/fake", pty.path.toUtf8()));
         frmMain window(vars, link, m_clock, m_run);

@@ -1,0 +1,226 @@
+#include "platform/PosixSerialLink.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+/// The termios speed of `baud`, or B0 for a rate the system has no constant for.
+speed_t speedOf(qint32 baud)
+{
+    static const struct
+    {
+        qint32 baud;
+        speed_t speed;
+    } kSpeeds[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},
+#ifdef B460800
+        {460800, B460800},   {500000, B500000},   {576000, B576000},   {921600, B921600},
+        {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+        {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+#endif
+    };
+    for (const auto &entry : kSpeeds) {
+        if (entry.baud == baud)
+            return entry.speed;
+    }
+    return B0;
+}
+
+/// The process that holds an flock() on the device open as `fd`, from /proc/locks; 0 when
+/// the system does not say.
+qint64 lockHolder(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return 0;
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return 0;
+    // 1: FLOCK  ADVISORY  WRITE 1234 00:05:3 0 EOF
+    const QByteArray inode = QByteArray::number(major(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                             QByteArray::number(minor(st.st_dev), 16).rightJustified(2, '0') + ':' +
+                             QByteArray::number(qulonglong(st.st_ino));
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == inode)
+            return fields.at(4).toLongLong();
+    }
+    return 0;
+}
+
+/// Unix 98 pty slaves (/dev/pts/N) have the majors 136 to 143.
+bool isPtySlave(dev_t device)
+{
+    return major(device) >= 136 && major(device) <= 143;
+}
+
+QString inUse(const QString &device, qint64 holder)
+{
+    return holder > 0
+               ? QStringLiteral("Could not open %1: it is in use by another program "
+                                "(process %2).")
+                     .arg(device)
+                     .arg(holder)
+               : QStringLiteral("Could not open %1: it is in use by another program.").arg(device);
+}
+
+} // namespace
+
+PosixSerialLink::~PosixSerialLink()
+{
+    close();
+}
+
+bool PosixSerialLink::open(const QString &device, const LineSettings &settings, QString *error)
+{
+    close();
+    const auto fail = [&](const QString &message) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        if (error)
+            *error = message;
+        return false;
+    };
+    m_fd =
+        ::open(QFile::encodeName(device).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0) {
+        // Another program set TIOCEXCL: only root may open the device then.
+        if (errno == EBUSY)
+            return fail(inUse(device, 0));
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+    }
+    if (!::isatty(m_fd))
+        return fail(QStringLiteral("Could not open %1: it is not a serial port.").arg(device));
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int saved = errno;
+        return fail(saved == EWOULDBLOCK
+                        ? inUse(device, lockHolder(m_fd))
+                        : QStringLiteral("Could not open %1: %2").arg(device, systemReason(saved)));
+    }
+    // Exclusive mode keeps out programs that take no lock. It is a flag of the tty, not of
+    // the descriptor: a real port's tty goes with its last close, but a pty's lives on
+    // with its master, so after a kill the flag would lock others out of a pty.
+    struct stat st;
+    if (::fstat(m_fd, &st) == 0 && !isPtySlave(st.st_rdev))
+        ::ioctl(m_fd, TIOCEXCL); // refused on some drivers: the lock still holds the port
+
+    const speed_t speed = speedOf(settings.baudRate);
+    if (speed == B0)
+        return fail(QStringLiteral("Could not open %1: the port has no baud rate %2.")
+                        .arg(device)
+                        .arg(settings.baudRate));
+    if (settings.stopBits == QSerialPort::OneAndHalfStop)
+        return fail(
+            QStringLiteral("Could not open %1: the port has no 1.5 stop bits.").arg(device));
+    struct termios tio;
+    if (::tcgetattr(m_fd, &tio) != 0)
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~tcflag_t(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS | CMSPAR);
+    tio.c_cflag |= CLOCAL | CREAD;
+    switch (settings.dataBits) {
+    case QSerialPort::Data5:
+        tio.c_cflag |= CS5;
+        break;
+    case QSerialPort::Data6:
+        tio.c_cflag |= CS6;
+        break;
+    case QSerialPort::Data7:
+        tio.c_cflag |= CS7;
+        break;
+    default:
+        tio.c_cflag |= CS8;
+        break;
+    }
+    if (settings.stopBits == QSerialPort::TwoStop)
+        tio.c_cflag |= CSTOPB;
+    switch (settings.parity) {
+    case QSerialPort::EvenParity:
+        tio.c_cflag |= PARENB;
+        break;
+    case QSerialPort::OddParity:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case QSerialPort::MarkParity:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case QSerialPort::SpaceParity:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
+    }
+    tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    if (::cfsetospeed(&tio, speed) != 0 || ::cfsetispeed(&tio, speed) != 0 ||
+        ::tcsetattr(m_fd, TCSANOW, &tio) != 0)
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+    m_device = device;
+    m_settings = settings;
+    return true;
+}
+
+bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
+{
+    const auto fail = [&](const QString &reason) {
+        if (error)
+            *error = QStringLiteral("Could not write to %1: %2").arg(m_device, reason);
+        return false;
+    };
+    if (m_fd < 0)
+        return fail(QStringLiteral("the port is not open"));
+    // The bytes' line time and a generous margin for the driver.
+    const double seconds = bytes.size() * m_settings.bitsPerCharacter() / m_settings.baudRate;
+    const QDeadlineTimer deadline(500 + qint64(seconds * 1000.0));
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return fail(systemReason(errno));
+        pollfd writable{m_fd, POLLOUT, 0};
+        const int ready = ::poll(&writable, 1, int(deadline.remainingTime()));
+        if (ready == 0 || deadline.hasExpired())
+            return fail(QStringLiteral("the bytes were not taken within %1 ms")
+                            .arg(500 + qint64(seconds * 1000.0)));
+        if (ready < 0 && errno != EINTR)
+            return fail(systemReason(errno));
+        if (writable.revents & (POLLHUP | POLLERR | POLLNVAL))
+            return fail(QStringLiteral("the device hung up"));
+    }
+    return true;
+}
+
+void PosixSerialLink::close()
+{
+    if (m_fd < 0)
+        return;
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd); // drops the lock
+    m_fd = -1;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/SerialLink.h"
+
+/// The serial port on Linux and other Unix systems, over termios, opened write-only.
+///
+/// The port is held with flock() on the open device and TIOCEXCL: the kernel drops both
+/// with the process, however it ends, so a killed or crashed instance never leaves behind
+/// anything that stops the next user's (QSerialPort's lock files in /run/lock do, and
+/// another user cannot remove them). Two names of one device (a link and /dev/pts/N) are
+/// one port: the lock is on the device itself.
+class PosixSerialLink : public SerialLink
+{
+public:
+    ~PosixSerialLink() override;
+
+    /// Fails with "... is in use by another program (process N)" when another holds it.
+    bool open(const QString &device, const LineSettings &settings, QString *error) override;
+    bool isOpen() const override { return m_fd >= 0; }
+    /// Returns once the driver has taken every byte (at most the bytes' line time and half
+    /// a second more).
+    bool write(const QByteArray &bytes, QString *error) override;
+    void close() override;
+
+    /// The descriptor of the open port, or -1.
+    int descriptor() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    QString m_device;
+    LineSettings m_settings;
+};
