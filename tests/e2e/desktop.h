@@ -142,18 +142,10 @@ public:
     {
         if (kind == Kind::Wayland)
             return waylandWindow().value(QStringLiteral("visible")).toBool();
-        const QString id = x11Window();
-        if (id.isEmpty())
-            return false;
-        QByteArray info;
-        runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}, &info);
-        QByteArray state;
-        runTool(QStringLiteral("xprop"),
-                {QStringLiteral("-id"), id, QStringLiteral("WM_STATE"),
-                 QStringLiteral("_NET_WM_STATE")},
-                &state);
-        return info.contains("IsViewable") && state.contains("window state: Normal") &&
-               !state.contains("_NET_WM_STATE_HIDDEN");
+        const X11State x = x11State();
+        return x.found && x.map.contains("IsViewable") &&
+               x.state.contains("window state: Normal") &&
+               !x.state.contains("_NET_WM_STATE_HIDDEN");
     }
 
     /// What the window system says of the window and the icons, for a failure's message.
@@ -162,15 +154,8 @@ public:
         QByteArray text = "icons: " + QByteArray::number(icons()) + "; ";
         if (kind == Kind::Wayland)
             return text + QJsonDocument(waylandWindow()).toJson(QJsonDocument::Compact);
-        QByteArray info;
-        runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), x11Window()}, &info);
-        QByteArray state;
-        runTool(QStringLiteral("xprop"),
-                {QStringLiteral("-id"), x11Window(), QStringLiteral("WM_STATE"),
-                 QStringLiteral("_NET_WM_STATE")},
-                &state);
-        const int map = info.indexOf("Map State");
-        return text + info.mid(map, info.indexOf('\n', map) - map) + "; " + state.simplified();
+        const X11State x = x11State();
+        return text + x.map + "; " + x.state;
     }
 
     /// The main window is gone from the screen and the taskbar.
@@ -178,26 +163,14 @@ public:
     {
         if (kind == Kind::Wayland)
             return waylandWindow().isEmpty();
-        const QString id = x11Window();
-        if (id.isEmpty())
-            return false;
-        QByteArray info;
-        runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}, &info);
-        QByteArray state;
-        runTool(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("WM_STATE")},
-                &state);
-        return info.contains("IsUnMapped") && !state.contains("window state: Normal") &&
-               !state.contains("window state: Iconic");
+        const X11State x = x11State();
+        return x.found && x.map.contains("IsUnMapped") &&
+               !x.state.contains("window state: Normal") &&
+               !x.state.contains("window state: Iconic");
     }
 
     /// The main window is minimised on the taskbar (X11).
-    bool windowIconic() const
-    {
-        QByteArray state;
-        runTool(QStringLiteral("xprop"),
-                {QStringLiteral("-id"), x11Window(), QStringLiteral("WM_STATE")}, &state);
-        return state.contains("window state: Iconic");
-    }
+    bool windowIconic() const { return x11State().state.contains("window state: Iconic"); }
 
     /// The program's icons in the notification area.
     int icons() const
@@ -379,6 +352,33 @@ private:
         if (!m_windowManager.waitForStarted() || !waitFor(ready))
             return fail(error, "sway did not start");
         return true;
+    }
+
+    /// What the X server and the window manager say of the main window.
+    struct X11State
+    {
+        bool found = false;
+        QByteArray map;   ///< "Map State: IsViewable", "... IsUnMapped"
+        QByteArray state; ///< WM_STATE and _NET_WM_STATE, on one line
+    };
+
+    X11State x11State() const
+    {
+        X11State x;
+        const QString id = x11Window();
+        if (id.isEmpty())
+            return x;
+        x.found = true;
+        QByteArray info;
+        runTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}, &info);
+        const int map = info.indexOf("Map State");
+        x.map = info.mid(map, info.indexOf('\n', map) - map);
+        runTool(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), id, QStringLiteral("WM_STATE"),
+                 QStringLiteral("_NET_WM_STATE")},
+                &x.state);
+        x.state = x.state.simplified();
+        return x;
     }
 
     /// The main window's X11 id, or nothing before it exists.

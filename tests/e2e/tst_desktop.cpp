@@ -10,14 +10,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-/// Runs a helper that checks, and ends the test function when the helper failed.
-#define CHECKED(call)                                                                              \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
-
 class tst_Desktop : public QObject
 {
     Q_OBJECT

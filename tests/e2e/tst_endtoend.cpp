@@ -30,6 +30,18 @@ class tst_EndToEnd : public QObject
                    "\r\nSetting=9600,N,8,1\r\nSyncInt=2\r\n\r\n[Sync]\r\nInterval=60\r\n");
     }
 
+    /// Starts the display emulator on a pty linked at `link`, with `arguments` besides,
+    /// and names `link` as the port in the settings file.
+    void startDisplay(QProcess &emulator, const QString &link, const QStringList &arguments)
+    {
+        emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
+                       QStringList{QStringLiteral("--pty"), link, QStringLiteral("--json")} +
+                           arguments);
+        QVERIFY(emulator.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
+        writeSettings(link.toUtf8());
+    }
+
     /// Answers the program's message box as a user would: focus it and press Return. The
     /// key may come before the box takes keys, so it is pressed again while the program waits.
     static void answerMessageBox(QProcess &program)
@@ -68,14 +80,10 @@ private slots:
         QFETCH(QStringList, readerArguments);
         const QString link = m_dir.filePath(QStringLiteral("display"));
         QProcess emulator;
-        emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
-                       QStringList{QStringLiteral("--pty"), link, QStringLiteral("--json"),
-                                   QStringLiteral("--count"), QStringLiteral("1"),
-                                   QStringLiteral("--timeout"), QStringLiteral("30")} +
-                           readerArguments);
-        QVERIFY(emulator.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
-        writeSettings(link.toUtf8());
+        CHECKED(startDisplay(emulator, link,
+                             QStringList{QStringLiteral("--count"), QStringLiteral("1"),
+                                         QStringLiteral("--timeout"), QStringLiteral("30")} +
+                                 readerArguments));
 
         QProcess program;
         program.setProcessEnvironment(programEnvironment());
@@ -112,11 +120,7 @@ private slots:
         QVERIFY2(QFileInfo::exists(fakeTime), "libfaketime is not installed");
         const QString link = m_dir.filePath(QStringLiteral("display2"));
         QProcess emulator;
-        emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
-                       {QStringLiteral("--pty"), link, QStringLiteral("--json")});
-        QVERIFY(emulator.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
-        writeSettings(link.toUtf8());
+        CHECKED(startDisplay(emulator, link, {}));
 
         const QString offsetFile = m_dir.filePath(QStringLiteral("faketime"));
         auto setOffset = [&](const QByteArray &offset) {
@@ -230,11 +234,7 @@ private slots:
         QFETCH(int, signal);
         const QString link = m_dir.filePath(QStringLiteral("display-signal"));
         QProcess emulator;
-        emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
-                       {QStringLiteral("--pty"), link, QStringLiteral("--json")});
-        QVERIFY(emulator.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
-        writeSettings(link.toUtf8());
+        CHECKED(startDisplay(emulator, link, {}));
         QProcess program;
         program.setProcessEnvironment(programEnvironment());
         program.start(m_program, {});

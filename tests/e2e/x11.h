@@ -4,6 +4,15 @@
 
 #include <QProcess>
 #include <QStringList>
+#include <QTest>
+
+/// Runs a helper that checks, and ends the test function when the helper failed.
+#define CHECKED(call)                                                                              \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 /// Runs `tool` with `arguments`; its exit status and, in `output`, what it printed.
 inline int runTool(const QString &tool, const QStringList &arguments, QByteArray *output = nullptr)
