@@ -151,6 +151,11 @@ void frmMain::restore()
 {
     m_waitingForTray = false;
     m_tray->deleteIcon();
+    // A window that was minimised before it was withdrawn is mapped first, as the window
+    // manager last knew it, and then made normal: leaving the minimised state while
+    // withdrawn maps it in a way the window manager may take for iconic still.
+    if (isMinimized())
+        show();
     showNormal();
     raise();
     activateWindow();
