@@ -13,6 +13,8 @@
 #include "platform/SerialLink.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QLocale>
 #include <QTimer>
 #include <algorithm>
@@ -73,8 +75,12 @@ QString invalidValue(const QString &section, const QString &key, const QString &
 Synchroniser::Synchroniser(modVariables &settings, SerialLink &link, const Clock &clock,
                            MainView &view, QObject *parent)
     : QObject(parent), m_settings(settings), m_link(link), m_clock(clock), m_view(view),
-      m_timer1(new QTimer(this)), m_timer2(new QTimer(this)), m_syncTimer(new QTimer(this))
+      m_timer1(new QTimer(this)), m_timer2(new QTimer(this)), m_syncTimer(new QTimer(this)),
+      m_deviceWatch(new QFileSystemWatcher(this))
 {
+    m_link.setHangUpHandler([this](const QString &reason) { portHungUp(reason); });
+    connect(m_deviceWatch, &QFileSystemWatcher::directoryChanged, this,
+            &Synchroniser::deviceFolderChanged);
     // Timer1 is re-armed at every tick for just after the next change of second: a
     // repeating one-second timer drifts against the PC clock and now and then skips or
     // repeats a second.
@@ -132,16 +138,61 @@ bool Synchroniser::openPort()
     } else if (device->isEmpty()) {
         m_portError = QStringLiteral("No serial port has the number %1.")
                           .arg(m_settings.CommPortText.trimmed());
-    } else if (m_link.open(*device, line, &m_portError)) {
+    } else if (m_device = *device; m_link.open(*device, line, &m_portError)) {
         qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.PortSettings;
         m_portError.clear();
+        watchForDevice(QString());
         m_lineTimeNs = qint64(TimeFrame(QTime(0, 0)).size() * line.bitsPerCharacter() *
                               1'000'000'000.0 / line.baudRate);
         return true;
     }
     qCInfo(lcSync).noquote() << "open failed:" << m_portError;
+    watchForDevice(m_device);
     reportPortNotOpen();
     return false;
+}
+
+void Synchroniser::portHungUp(const QString &reason)
+{
+    if (!m_link.isOpen())
+        return;
+    qCInfo(lcSync).noquote() << "hang-up, port closed:" << reason;
+    m_link.close();
+    m_syncTimer->stop();
+    m_pendingFrames = 0;
+    m_startUpFrame = false;
+    m_portError = reason;
+    watchForDevice(m_device);
+    reportPortNotOpen();
+}
+
+void Synchroniser::watchForDevice(const QString &device)
+{
+    const QStringList watched = m_deviceWatch->directories();
+    if (!watched.isEmpty())
+        m_deviceWatch->removePaths(watched);
+    if (device.isEmpty())
+        return;
+    // The folder the device appears in again (/dev, /dev/serial/by-id, the folder of a
+    // link), or the nearest one above it that exists.
+    for (QFileInfo folder(QFileInfo(device).absolutePath()); !folder.filePath().isEmpty();
+         folder = QFileInfo(folder.absolutePath())) {
+        if (folder.isDir()) {
+            m_deviceWatch->addPath(folder.filePath());
+            return;
+        }
+        if (folder.isRoot())
+            return;
+    }
+}
+
+void Synchroniser::deviceFolderChanged()
+{
+    if (m_link.isOpen() || !m_portWanted || m_suspended || m_device.isEmpty() ||
+        !QFileInfo::exists(m_device))
+        return;
+    qCInfo(lcSync).noquote() << m_device << "appeared: reconnecting";
+    SendTimePacket(); // opens the port
 }
 
 bool Synchroniser::reopenPort()
@@ -279,6 +330,7 @@ void Synchroniser::writeDueFrames()
         qCInfo(lcSync).noquote() << "write failed, port closed:" << m_portError;
         m_link.close();
         m_startUpFrame = false;
+        watchForDevice(m_device);
         reportPortNotOpen();
         return;
     }
@@ -380,6 +432,7 @@ void Synchroniser::shutDown()
     m_syncTimer->stop();
     m_pendingFrames = 0;
     m_portWanted = false;
+    watchForDevice(QString());
     m_link.close();
 }
 

@@ -9,6 +9,7 @@
 class Clock;
 class QLocale;
 class MainView;
+class QFileSystemWatcher;
 class QTimer;
 class SerialLink;
 struct modVariables;
@@ -103,6 +104,11 @@ private:
     bool openPort();
     bool reopenPort();
     void reportPortNotOpen();
+    /// The open device hung up: the port is closed and the user told at once.
+    void portHungUp(const QString &reason);
+    /// Watches the folder of the port's device, so that its return is noticed at once.
+    void watchForDevice(const QString &device);
+    void deviceFolderChanged();
     void armSlot();
     void armTimer1(const QDateTime &now);
     /// Records a reading of both clocks, taken together; returns how far the PC clock was
@@ -132,4 +138,6 @@ private:
     qint64 m_lastTickLocalNs = 0;   ///< local wall time at the last Timer1 tick
     qint64 m_lastTickMonoNs = 0;    ///< monotonic time at the last Timer1 tick
     QString m_shownText;            ///< the clock text shown
+    QString m_device;               ///< the device last opened or tried
+    QFileSystemWatcher *m_deviceWatch; ///< the folder of a device that is not open
 };

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
@@ -178,7 +179,31 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
         return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
     m_device = device;
     m_settings = settings;
+    watchForHangUp();
     return true;
+}
+
+void PosixSerialLink::setHangUpHandler(std::function<void(const QString &)> onHangUp)
+{
+    m_onHangUp = std::move(onHangUp);
+}
+
+void PosixSerialLink::watchForHangUp()
+{
+    // Nothing is ever read: the descriptor turns "readable" only when it hangs up or fails.
+    m_hangUpNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+    QObject::connect(m_hangUpNotifier, &QSocketNotifier::activated, m_hangUpNotifier, [this] {
+        pollfd state{m_fd, POLLOUT, 0};
+        if (::poll(&state, 1, 0) < 0 || !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            // The display sends nothing; whatever else arrives is dropped, or the notifier
+            // would fire for it again and again.
+            ::tcflush(m_fd, TCIFLUSH);
+            return;
+        }
+        m_hangUpNotifier->setEnabled(false);
+        if (m_onHangUp)
+            m_onHangUp(QStringLiteral("%1 hung up (the device went away).").arg(m_device));
+    });
 }
 
 bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
@@ -220,6 +245,12 @@ void PosixSerialLink::close()
 {
     if (m_fd < 0)
         return;
+    if (m_hangUpNotifier) {
+        // It may be in the middle of telling of the hang-up.
+        m_hangUpNotifier->setEnabled(false);
+        m_hangUpNotifier->deleteLater();
+        m_hangUpNotifier = nullptr;
+    }
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd); // drops the lock
     m_fd = -1;

@@ -2,6 +2,8 @@
 
 #include "platform/SerialLink.h"
 
+class QSocketNotifier;
+
 /// The serial port on Linux and other Unix systems, over termios, opened write-only.
 ///
 /// The port is held with flock() on the open device and TIOCEXCL: the kernel drops both
@@ -21,12 +23,18 @@ public:
     /// a second more).
     bool write(const QByteArray &bytes, QString *error) override;
     void close() override;
+    /// A hang-up is seen as the event loop polls the open descriptor.
+    void setHangUpHandler(std::function<void(const QString &reason)> onHangUp) override;
 
     /// The descriptor of the open port, or -1.
     int descriptor() const { return m_fd; }
 
 private:
+    void watchForHangUp();
+
     int m_fd = -1;
+    QSocketNotifier *m_hangUpNotifier = nullptr;
+    std::function<void(const QString &)> m_onHangUp;
     QString m_device;
     LineSettings m_settings;
 };

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QIODevice;
 
 /// The serial port the program writes its frames to. It only opens, writes, queries and
@@ -24,6 +26,13 @@ public:
     /// false with the system's reason when they could not be written.
     virtual bool write(const QByteArray &bytes, QString *error) = 0;
     virtual void close() = 0;
+    /// Calls `onHangUp` with the reason when the open device hangs up (an adapter
+    /// unplugged, the other end of a pseudo-terminal closed), without waiting for the next
+    /// write. A link that cannot tell never calls it.
+    virtual void setHangUpHandler(std::function<void(const QString &reason)> onHangUp)
+    {
+        Q_UNUSED(onHangUp);
+    }
 };
 
 /// The real port, over QSerialPort, opened write-only.

@@ -1,4 +1,5 @@
 #include "core/fakes.h"
+#include "files.h"
 #include "platform/pty.h"
 
 #include "core/Synchroniser.h"
@@ -291,6 +292,42 @@ private slots:
         sync.SendTimePacket();
         QVERIFY(!sync.pendingSecond().isValid());
         QCOMPARE(view.status(), QStringLiteral("Port Not Open"));
+    }
+
+    // An unplug was noticed only at the next scheduled write (up to an hour of "Last Sync
+    // at" on a display that got nothing), and a replug only at the 10-second retry.
+    void unplugAndReplugAreNoticedAtOnce()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("display"));
+        auto first = std::make_unique<Pty>();
+        QVERIFY(QFile::link(first->path, name));
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("orvtide.ini")),
+                          "[Settings]\nCommPort=" + name.toUtf8() +
+                              "\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n"));
+        modINI::setAppFolder(dir.path());
+        PosixSerialLink link;
+        modVariables vars;
+        FakeClock clock; // stands still: the 10-second retry never comes due
+        RecordingView view;
+        Synchroniser sync(vars, link, clock, view);
+        QCOMPARE(sync.startUp(), Synchroniser::StartUpResult::Started);
+        reachSlot(sync, clock);
+        QCOMPARE(first->read(6).size(), 6);
+
+        first.reset(); // unplugged
+        QTRY_COMPARE_WITH_TIMEOUT(view.status(), QStringLiteral("Port Not Open"), 1000);
+        QVERIFY2(view.detail().contains(QLatin1String("hung up")), qPrintable(view.detail()));
+        QVERIFY(!link.isOpen());
+
+        Pty second; // plugged in again, behind the same name
+        QFile::remove(name);
+        QVERIFY(QFile::link(second.path, name));
+        QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), 1500);
+        const QDateTime carried = sync.pendingSecond();
+        reachSlot(sync, clock);
+        QCOMPARE(second.read(6), TimeFrame(carried.time()));
+        QVERIFY(view.status().startsWith(QLatin1String("Last Sync at ")));
     }
 
     // An adapter unplugged and plugged in again: the device goes away, a new one comes up
