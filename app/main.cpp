@@ -14,6 +14,22 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+/// The port while the event loop runs; null once it has returned.
+SerialLink *g_openLink = nullptr;
+
+void endedInsideEventLoop()
+{
+    if (!g_openLink)
+        return;
+    g_openLink->close();
+    std::_Exit(0);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -63,5 +79,12 @@ int main(int argc, char *argv[])
     QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
     if (!window.load())
         return 2;
-    return app.exec();
+    // The end of the X session (the server going away) makes Qt end the process from
+    // inside the event loop with status 1: the port is closed then and the end reported
+    // as the normal one it is.
+    g_openLink = &link;
+    std::atexit(endedInsideEventLoop);
+    const int status = app.exec();
+    g_openLink = nullptr;
+    return status;
 }

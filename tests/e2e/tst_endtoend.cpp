@@ -249,6 +249,41 @@ private slots:
         stopProcess(emulator);
     }
 
+    // The end of the X session: the server goes away under the program, which ended
+    // with status 1 (Qt's word on the broken connection) rather than as a normal end.
+    void endOfTheSessionEndsWithStatus0()
+    {
+        int number = 150 + int(QCoreApplication::applicationPid() % 100);
+        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+            ++number;
+        QProcess server;
+        server.start(QStringLiteral("Xvfb"),
+                     {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"),
+                      QStringLiteral("0"), QStringLiteral("800x600x24")});
+        QVERIFY(server.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)),
+                                 10000);
+        const QString link = m_dir.filePath(QStringLiteral("display-session"));
+        QProcess emulator;
+        CHECKED(startDisplay(emulator, link, {}));
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(number));
+        program.setProcessEnvironment(env);
+        program.start(m_program, {});
+        QVERIFY(program.waitForStarted());
+        QByteArray frames;
+        QTRY_VERIFY_WITH_TIMEOUT((frames += emulator.readAllStandardOutput()).contains("frame"),
+                                 20000);
+        server.terminate();
+        QVERIFY(server.waitForFinished(10000));
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        stopProcess(emulator);
+    }
+
     // A folder whose name is not valid UTF-8 made the program read and write
     // /orvtide.ini at the root of the file system.
     void unnameableFolderStopsStartUp()
