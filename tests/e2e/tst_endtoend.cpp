@@ -42,6 +42,29 @@ class tst_EndToEnd : public QObject
         writeSettings(link.toUtf8());
     }
 
+    /// Starts `executable` in `env` and waits until its first frame has reached `emulator`.
+    static void startUntilFirstFrame(QProcess &program, const QString &executable,
+                                     const QProcessEnvironment &env, QProcess &emulator)
+    {
+        program.setProcessEnvironment(env);
+        program.start(executable, {});
+        QVERIFY(program.waitForStarted());
+        QByteArray frames;
+        QTRY_VERIFY_WITH_TIMEOUT((frames += emulator.readAllStandardOutput()).contains("frame"),
+                                 20000);
+    }
+
+    /// Starts `executable`, which stops at start-up with a message box, answers the box
+    /// and waits for the program's end.
+    static void runAnsweringTheBox(QProcess &program, const QString &executable)
+    {
+        program.setProcessEnvironment(programEnvironment());
+        program.start(executable, {});
+        QVERIFY(program.waitForStarted());
+        answerMessageBox(program);
+        QCOMPARE(program.state(), QProcess::NotRunning);
+    }
+
     /// Answers the program's message box as a user would: focus it and press Return. The
     /// key may come before the box takes keys, so it is pressed again while the program waits.
     static void answerMessageBox(QProcess &program)
@@ -206,11 +229,7 @@ private slots:
             out.write(file);
         }
         QProcess program;
-        program.setProcessEnvironment(programEnvironment());
-        program.start(m_program, {});
-        QVERIFY(program.waitForStarted());
-        answerMessageBox(program);
-        QCOMPARE(program.state(), QProcess::NotRunning);
+        CHECKED(runAnsweringTheBox(program, m_program));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 2);
         const QString err = QString::fromUtf8(program.readAllStandardError());
@@ -236,12 +255,7 @@ private slots:
         QProcess emulator;
         CHECKED(startDisplay(emulator, link, {}));
         QProcess program;
-        program.setProcessEnvironment(programEnvironment());
-        program.start(m_program, {});
-        QVERIFY(program.waitForStarted());
-        QByteArray frames;
-        QTRY_VERIFY_WITH_TIMEOUT((frames += emulator.readAllStandardOutput()).contains("frame"),
-                                 20000);
+        CHECKED(startUntilFirstFrame(program, m_program, programEnvironment(), emulator));
         ::kill(pid_t(program.processId()), signal);
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
@@ -266,16 +280,11 @@ private slots:
         const QString link = m_dir.filePath(QStringLiteral("display-session"));
         QProcess emulator;
         CHECKED(startDisplay(emulator, link, {}));
-        QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(number));
-        program.setProcessEnvironment(env);
-        program.start(m_program, {});
-        QVERIFY(program.waitForStarted());
-        QByteArray frames;
-        QTRY_VERIFY_WITH_TIMEOUT((frames += emulator.readAllStandardOutput()).contains("frame"),
-                                 20000);
+        QProcess program;
+        CHECKED(startUntilFirstFrame(program, m_program, env, emulator));
         server.terminate();
         QVERIFY(server.waitForFinished(10000));
         QVERIFY(program.waitForFinished(10000));
@@ -302,11 +311,7 @@ private slots:
                  0);
         const bool rootFileBefore = QFile::exists(QStringLiteral("/orvtide.ini"));
         QProcess program;
-        program.setProcessEnvironment(programEnvironment());
-        program.start(link, {});
-        QVERIFY(program.waitForStarted());
-        answerMessageBox(program);
-        QCOMPARE(program.state(), QProcess::NotRunning);
+        CHECKED(runAnsweringTheBox(program, link));
         QCOMPARE(program.exitCode(), 2);
         const QString err = QString::fromUtf8(program.readAllStandardError());
         QVERIFY2(err.contains(QLatin1String("cannot name the folder")), qPrintable(err));
