@@ -1,10 +1,9 @@
+#include "app/CommandLine.h"
 #include "core/Clock.h"
-#include "core/CommandLine.h"
-#include "core/modINI.h"
-#include "core/modVariables.h"
-#include "integration/RunOnWSU.h"
 #include "platform/AutostartStore.h"
-#include "platform/SerialLink.h"
+#include "platform/ProfileFile.h"
+#include "platform/QtSerialLink.h"
+#include "platform/RunOnWSU.h"
 #ifdef Q_OS_UNIX
 #include "platform/PosixSerialLink.h"
 #endif
@@ -13,10 +12,36 @@
 #include "ui/frmMain.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
+
+/// The folder of the executable (links resolved), in native form with one trailing
+/// separator; empty when the system cannot name it (a name not valid in its encoding).
+QString programFolder()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (folder.isEmpty())
+        return {};
+    QString native = QDir::toNativeSeparators(folder);
+    if (!native.endsWith(QDir::separator()))
+        native += QDir::separator();
+    return native;
+}
+
+/// The executable's file name, as the run-at-login entry names it.
+QString programFileName()
+{
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+#ifdef Q_OS_WIN
+    return exe.completeBaseName() + QStringLiteral(".exe");
+#else
+    return exe.fileName();
+#endif
+}
 
 /// The port while the event loop runs; null once it has returned.
 SerialLink *g_openLink = nullptr;
@@ -50,7 +75,9 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Without the name of its folder the program cannot find its settings file.
-    if (modINI::AppFolder().isEmpty()) {
+    const QString folder = programFolder();
+    MessageBoxes messageBoxes;
+    if (folder.isEmpty()) {
         const QString message =
             QStringLiteral("Orvantide cannot name the folder it was started from (\"%1\"): the "
                            "name is not valid text in this system's encoding, so the settings "
@@ -58,11 +85,11 @@ int main(int argc, char *argv[])
                            "folder whose name is valid text.")
                 .arg(QString::fromLocal8Bit(argv[0]));
         std::fprintf(stderr, "%s\n", qPrintable(message));
-        MessageBox::critical(nullptr, message);
+        messageBoxes.critical(nullptr, message);
         return 2;
     }
 
-    modVariables settings;
+    ProfileSettingsStore settingsStore(folder + QStringLiteral("orvtide.ini"));
 #ifdef Q_OS_UNIX
     PosixSerialLink link;
 #else
@@ -71,8 +98,9 @@ int main(int argc, char *argv[])
     SystemClock clock;
     const std::unique_ptr<AutostartStore> autostart =
         createAutostartStore(QStringLiteral("Orvantide"));
-    RunOnWSU runAtLogin(*autostart);
-    frmMain window(settings, link, clock, runAtLogin);
+    RunOnWSU runAtLogin(*autostart, folder + programFileName());
+    frmMain window(
+        {link, clock, runAtLogin, settingsStore, messageBoxes, SerialPorts::availableDevices});
     // A log-out, a service manager or Ctrl+C ends the program as Exit does: the port is
     // closed, so nothing of it is left to stop the next user's instance.
     TerminationSignals termination;

@@ -4,10 +4,7 @@
 //   bench_clock_text [--seconds 120]
 
 #include "core/Clock.h"
-#include "core/MainView.h"
-#include "core/Synchroniser.h"
-#include "core/modVariables.h"
-#include "platform/SerialLink.h"
+#include "core/ClockTicker.h"
 #include "stats.h"
 
 #include <QCommandLineParser>
@@ -61,25 +58,6 @@ Analysis analyse(const QVector<Change> &changes)
     return a;
 }
 
-class NullLink : public SerialLink
-{
-public:
-    bool open(const QString &, const LineSettings &, QString *) override { return false; }
-    bool isOpen() const override { return false; }
-    bool write(const QByteArray &, QString *) override { return false; }
-    void close() override {}
-};
-
-class RecordingView : public MainView
-{
-public:
-    QVector<Change> changes;
-    void setClockText(const QString &text) override { changes.append({realtimeUs(), text}); }
-    void setStatusText(const QString &, const QString &) override {}
-    void minimise() override {}
-    void showSettingsError(const QString &) override {}
-};
-
 void report(const char *name, const Analysis &a)
 {
     std::printf("  %-20s %s  skipped %d  repeated %d\n", name,
@@ -98,12 +76,13 @@ int main(int argc, char *argv[])
     parser.process(app);
     const int seconds = parser.value(secondsOption).toInt();
 
-    modVariables settings;
-    NullLink link;
     SystemClock clock;
-    RecordingView program;
-    Synchroniser sync(settings, link, clock, program);
-    sync.Timer1Tick(); // arms Timer1, which then keeps itself going
+    ClockTicker ticker(clock);
+    QVector<Change> program;
+    QObject::connect(&ticker, &ClockTicker::secondChanged, [&](const QTime &time) {
+        program.append({realtimeUs(), time.toString(QStringLiteral("HH:mm:ss"))});
+    });
+    ticker.start(); // arms Timer1, which then keeps itself going
 
     QVector<Change> baseline;
     QTimer repeating;
@@ -118,7 +97,7 @@ int main(int argc, char *argv[])
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
 
-    const Analysis a = analyse(program.changes.mid(1));
+    const Analysis a = analyse(program.mid(1));
     const Analysis b = analyse(baseline);
     report("Timer1 (program)", a);
     report("repeating 1000 ms", b);

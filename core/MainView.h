@@ -1,19 +1,24 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+#include <QTime>
 
-/// What the core asks of the main window. The window implements it; tests record it.
+/// What the core tells the window: what happened, never ready-made texts. The window
+/// implements it; tests record it.
 class MainView
 {
 public:
     virtual ~MainView() = default;
 
-    /// The running clock, "HH:MM:SS".
-    virtual void setClockText(const QString &text) = 0;
-    /// The status line and, as its tooltip, the reason behind it (empty when none).
-    virtual void setStatusText(const QString &text, const QString &detail) = 0;
-    /// Sends the window out of the way after a successful start-up.
-    virtual void minimise() = 0;
-    /// Tells the user that the settings file stops the program from starting.
-    virtual void showSettingsError(const QString &message) = 0;
+    /// The PC clock reached a new second.
+    virtual void showClock(const QTime &time) = 0;
+    /// A frame carrying `second` reached the port.
+    virtual void showSynced(const QDateTime &second) = 0;
+    /// The port is not open, for `reason` (empty when there is none to give).
+    virtual void showPortNotOpen(const QString &reason) = 0;
+    /// The settings dialog has the port: it is closed until the dialog is.
+    virtual void showPortLent() = 0;
+    /// Start-up's first frame was written: the window may give way.
+    virtual void startUpSynced() = 0;
 };

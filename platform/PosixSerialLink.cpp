@@ -132,7 +132,7 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
         return fail(QStringLiteral("Could not open %1: the port has no baud rate %2.")
                         .arg(device)
                         .arg(settings.baudRate));
-    if (settings.stopBits == QSerialPort::OneAndHalfStop)
+    if (settings.stopBits == LineSettings::StopBits::OneAndHalf)
         return fail(
             QStringLiteral("Could not open %1: the port has no 1.5 stop bits.").arg(device));
     struct termios tio;
@@ -142,35 +142,35 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
     tio.c_cflag &= ~tcflag_t(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS | CMSPAR);
     tio.c_cflag |= CLOCAL | CREAD;
     switch (settings.dataBits) {
-    case QSerialPort::Data5:
+    case 5:
         tio.c_cflag |= CS5;
         break;
-    case QSerialPort::Data6:
+    case 6:
         tio.c_cflag |= CS6;
         break;
-    case QSerialPort::Data7:
+    case 7:
         tio.c_cflag |= CS7;
         break;
     default:
         tio.c_cflag |= CS8;
         break;
     }
-    if (settings.stopBits == QSerialPort::TwoStop)
+    if (settings.stopBits == LineSettings::StopBits::Two)
         tio.c_cflag |= CSTOPB;
     switch (settings.parity) {
-    case QSerialPort::EvenParity:
+    case LineSettings::Parity::Even:
         tio.c_cflag |= PARENB;
         break;
-    case QSerialPort::OddParity:
+    case LineSettings::Parity::Odd:
         tio.c_cflag |= PARENB | PARODD;
         break;
-    case QSerialPort::MarkParity:
+    case LineSettings::Parity::Mark:
         tio.c_cflag |= PARENB | CMSPAR | PARODD;
         break;
-    case QSerialPort::SpaceParity:
+    case LineSettings::Parity::Space:
         tio.c_cflag |= PARENB | CMSPAR;
         break;
-    default:
+    case LineSettings::Parity::None:
         break;
     }
     tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SerialLink.h"
+#include "core/SerialLink.h"
 
 class QSocketNotifier;
 

@@ -188,6 +188,11 @@ QString readString(const QString &path, const QString &section, const QString &k
     QByteArray data;
     if (!SafeFile::read(path, &data, nullptr))
         return {};
+    return valueIn(data, section, key);
+}
+
+QString valueIn(const QByteArray &data, const QString &section, const QString &key)
+{
     const Text file = Text::of(data);
     const QVector<Line> lines = splitLines(file.bytes);
     bool inSection = false;
@@ -286,3 +291,22 @@ bool writeString(const QString &path, const QString &section, const QString &key
 }
 
 } // namespace ProfileFile
+
+ProfileSettingsStore::ProfileSettingsStore(const QString &path) : m_path(path) {}
+
+bool ProfileSettingsStore::load(QString *reason)
+{
+    m_data.clear();
+    return SafeFile::read(m_path, &m_data, reason);
+}
+
+QString ProfileSettingsStore::value(const QString &section, const QString &key) const
+{
+    return ProfileFile::valueIn(m_data, section, key);
+}
+
+bool ProfileSettingsStore::store(const QString &section, const QString &key, const QString &value,
+                                 QString *error)
+{
+    return ProfileFile::writeString(m_path, section, key, value, error);
+}

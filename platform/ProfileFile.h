@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/Settings.h"
+
+#include <QByteArray>
 #include <QString>
 
 /// Reading and writing one key of a profile (INI) file, the way the Windows profile
@@ -24,6 +27,9 @@ constexpr int kMaxValueLength = 254;
 /// the section or the key is missing, or the value is empty.
 QString readString(const QString &path, const QString &section, const QString &key);
 
+/// The value of `key` in `section` of the file content `data`, read as readString() does.
+QString valueIn(const QByteArray &data, const QString &section, const QString &key);
+
 /// Stores `value` under `key` in `section`, creating the file, the section and the key as
 /// needed. Returns false with a reason in `error` (naming the file) when the names or the
 /// value cannot be stored (a line break, an empty name) or the file cannot be read or
@@ -32,3 +38,20 @@ bool writeString(const QString &path, const QString &section, const QString &key
                  const QString &value, QString *error = nullptr);
 
 } // namespace ProfileFile
+
+/// The program's settings file: read once by load(), each value stored at once.
+class ProfileSettingsStore : public SettingsStore
+{
+public:
+    explicit ProfileSettingsStore(const QString &path);
+
+    QString location() const override { return m_path; }
+    bool load(QString *reason) override;
+    QString value(const QString &section, const QString &key) const override;
+    bool store(const QString &section, const QString &key, const QString &value,
+               QString *error) override;
+
+private:
+    QString m_path;
+    QByteArray m_data;
+};

@@ -1,27 +1,30 @@
 #pragma once
 
-#include <QList>
 #include <QMessageBox>
 #include <QString>
 
 class QWidget;
 
 /// The program's message boxes, all captioned with the application title "Orvantide".
-/// Tests install a recorder: boxes are then recorded instead of shown.
-namespace MessageBox {
-
-struct Shown
+/// The windows are handed one; tests hand them a recorder.
+class MessageBoxes
 {
-    QMessageBox::Icon icon;
-    QString title;
-    QString text;
+public:
+    static const QString kTitle;
+
+    virtual ~MessageBoxes();
+
+    void information(QWidget *parent, const QString &text)
+    {
+        show(parent, QMessageBox::Information, text);
+    }
+    void warning(QWidget *parent, const QString &text) { show(parent, QMessageBox::Warning, text); }
+    void critical(QWidget *parent, const QString &text)
+    {
+        show(parent, QMessageBox::Critical, text);
+    }
+
+protected:
+    /// Shows a modal box with an OK button and returns when it is closed.
+    virtual void show(QWidget *parent, QMessageBox::Icon icon, const QString &text);
 };
-
-void information(QWidget *parent, const QString &text);
-void warning(QWidget *parent, const QString &text);
-void critical(QWidget *parent, const QString &text);
-
-/// While set, boxes are appended to `recorder` and not shown; nullptr shows them again.
-void setRecorder(QList<Shown> *recorder);
-
-} // namespace MessageBox

@@ -1,7 +1,7 @@
 #include "ui/frmMain.h"
 
 #include "core/Synchroniser.h"
-#include "integration/RunOnWSU.h"
+#include "platform/RunOnWSU.h"
 #include "ui/ClockIcon.h"
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -22,6 +23,10 @@
 #include <iterator>
 
 namespace {
+
+const QString kSettingsOpenDetail =
+    QStringLiteral("The settings dialog has the port. Closing the dialog opens it again and "
+                   "sends a frame.");
 
 /// When to look again for a notification area that was missing at start-up: a few times
 /// in the first minute, each wait after the one before.
@@ -37,10 +42,9 @@ QFont fitted(QFont font, const QString &sample, int width)
 
 } // namespace
 
-frmMain::frmMain(modVariables &settings, SerialLink &link, const Clock &clock, RunOnWSU &runAtLogin,
-                 QWidget *parent)
-    : QMainWindow(parent), m_settings(settings), m_runAtLogin(runAtLogin),
-      m_core(new Synchroniser(settings, link, clock, *this, this))
+frmMain::frmMain(const WindowParts &parts, QWidget *parent)
+    : QMainWindow(parent), m_parts(parts),
+      m_core(new Synchroniser(parts.link, parts.clock, *this, parts.threading, this))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("KV7R/9R Orvantide"));
@@ -52,13 +56,12 @@ frmMain::frmMain(modVariables &settings, SerialLink &link, const Clock &clock, R
     buildMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    m_tray = new modSysTray(windowIcon(), m_popup, this);
+    m_tray = new modSysTray(windowIcon(), m_popup, m_parts.trayAvailable, this);
     connect(m_tray, &modSysTray::restoreRequested, this, &frmMain::restore);
     m_trayCheck = new QTimer(this);
     m_trayCheck->setObjectName(QStringLiteral("trayCheck"));
     m_trayCheck->setSingleShot(true);
     connect(m_trayCheck, &QTimer::timeout, this, &frmMain::lookForTrayAgain);
-    m_core->setRegistrationCheck([this] { return m_runAtLogin.CheckRunAtStartup(); });
 }
 
 frmMain::~frmMain() = default;
@@ -93,7 +96,7 @@ void frmMain::buildControls()
     m_cmdSync->setObjectName(QStringLiteral("cmdSync"));
     m_cmdSync->setGeometry(Twips::rect(2520, 240, 1215, 495));
     m_cmdSync->setFont(tahoma);
-    connect(m_cmdSync, &QPushButton::clicked, m_core, &Synchroniser::cmdSyncClick);
+    connect(m_cmdSync, &QPushButton::clicked, m_core, &Synchroniser::syncNow);
 
     m_lblStamp = new QLabel(client);
     m_lblStamp->setObjectName(QStringLiteral("lblStamp"));
@@ -131,8 +134,15 @@ void frmMain::buildMenus()
 
 bool frmMain::load()
 {
-    if (m_core->startUp() == Synchroniser::StartUpResult::SettingsError)
+    const SettingsLoad loaded = SettingsFile::load(m_parts.settingsStore);
+    if (!loaded.settings) {
+        std::fprintf(stderr, "%s\n", qPrintable(loaded.error));
+        std::fflush(stderr);
+        m_parts.messageBoxes.critical(nullptr, loaded.error);
         return false;
+    }
+    m_settings = *loaded.settings;
+    m_core->start(m_settings);
     if (!isVisible() && !m_tray->iconData().added)
         show();
     return true;
@@ -140,8 +150,21 @@ bool frmMain::load()
 
 void frmMain::mnuSettingClick()
 {
-    if (!m_frmSetting)
-        m_frmSetting = new frmSetting(m_settings, *m_core, m_runAtLogin, this);
+    if (!m_frmSetting) {
+        // The dialog has the port while it is open.
+        m_core->suspend();
+        m_frmSetting = new frmSetting(
+            m_settings,
+            [this](const Settings &settings, const QList<SettingsKey> &keys, QString *error) {
+                return SettingsFile::save(settings, keys, m_parts.settingsStore, error);
+            },
+            m_parts.runAtLogin, m_parts.messageBoxes,
+            m_parts.availablePorts ? m_parts.availablePorts() : QStringList(), this);
+        connect(m_frmSetting, &frmSetting::closedWith, this, [this](const Settings &settings) {
+            m_settings = settings;
+            m_core->apply(settings);
+        });
+    }
     m_frmSetting->showNormal(); // a minimised dialog comes back too
     m_frmSetting->raise();
     m_frmSetting->activateWindow();
@@ -173,7 +196,7 @@ void frmMain::hideToTray()
 void frmMain::lookForTrayAgain()
 {
     // At log-in the program may start before the panel that holds notification icons.
-    if (modSysTray::isAvailable()) {
+    if (m_tray->isAvailable()) {
         if ((m_waitingForTray || isMinimized()) && isVisible())
             hideToTray();
         m_waitingForTray = false;
@@ -195,24 +218,40 @@ void frmMain::changeEvent(QEvent *event)
         // nothing of minimising: the state it reports back says nothing of the user.
         if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
             m_waitingForTray = false;
-    } else if (isVisible() && modSysTray::isAvailable())
+    } else if (isVisible() && m_tray->isAvailable())
         hideToTray();
 }
 
-void frmMain::setClockText(const QString &text)
+void frmMain::showClock(const QTime &time)
 {
-    m_lblClk->setText(text);
+    m_lblClk->setText(time.toString(QStringLiteral("HH:mm:ss")));
 }
 
-void frmMain::setStatusText(const QString &text, const QString &detail)
+void frmMain::showSynced(const QDateTime &second)
+{
+    setStatus(QStringLiteral("Last Sync at ") + syncTimeText(second, QLocale()), QString());
+}
+
+void frmMain::showPortNotOpen(const QString &reason)
+{
+    setStatus(QStringLiteral("Port Not Open"), reason);
+}
+
+void frmMain::showPortLent()
+{
+    setStatus(QStringLiteral("Settings open: port closed"), kSettingsOpenDetail);
+}
+
+void frmMain::setStatus(const QString &text, const QString &detail)
 {
     m_lblStamp->setText(text);
     m_lblStamp->setToolTip(detail);
 }
 
-void frmMain::minimise()
+void frmMain::startUpSynced()
 {
-    if (modSysTray::isAvailable()) {
+    m_registeredAtStartUp = m_parts.runAtLogin.CheckRunAtStartup();
+    if (m_tray->isAvailable()) {
         hideToTray();
         return;
     }
@@ -223,11 +262,20 @@ void frmMain::minimise()
     lookForTrayAgain();
 }
 
-void frmMain::showSettingsError(const QString &message)
+QString frmMain::syncTimeText(const QDateTime &time, const QLocale &locale)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-    std::fflush(stderr);
-    MessageBox::critical(nullptr, message);
+    // The locale's long time format holds the seconds; its time zone is left out, as the
+    // short format leaves it out.
+    QString format;
+    bool quoted = false;
+    for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('t'))
+            format += c;
+    }
+    return locale.toString(time.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(time.time(), format.simplified());
 }
 
 void frmMain::closeEvent(QCloseEvent *event)

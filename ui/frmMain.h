@@ -1,39 +1,61 @@
 #pragma once
 
+#include "core/FrameWriter.h"
 #include "core/MainView.h"
+#include "core/Settings.h"
 #include "ui/frmSetting.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 
 class Clock;
+class MessageBoxes;
 class QLabel;
+class QLocale;
 class QMenu;
 class QPushButton;
 class QTimer;
 class RunOnWSU;
 class SerialLink;
 class Synchroniser;
-
 class modSysTray;
-struct modVariables;
+
+/// What the main window works with, handed in by main() or a test.
+struct WindowParts
+{
+    SerialLink &link;
+    const Clock &clock;
+    RunOnWSU &runAtLogin;
+    SettingsStore &settingsStore;
+    MessageBoxes &messageBoxes;
+    /// The serial ports the system reports, for the settings dialog's list.
+    std::function<QStringList()> availablePorts;
+    /// Whether the desktop has a notification area; empty: the desktop is asked.
+    std::function<bool()> trayAvailable = {};
+    FrameWriter::Threading threading = FrameWriter::Threading::OwnThread;
+};
 
 /// The main window: the running clock, the status line and "SYNC NOW". A thin shell that
-/// forwards its events to the synchronisation core. Minimised, it hides behind its
-/// notification icon where the desktop has a notification area.
+/// forwards its events to the synchronisation core and shows what the core tells it. Minimised, it
+/// hides behind its notification icon where the desktop has a notification area.
 class frmMain : public QMainWindow, public MainView
 {
     Q_OBJECT
 public:
-    frmMain(modVariables &settings, SerialLink &link, const Clock &clock, RunOnWSU &runAtLogin,
-            QWidget *parent = nullptr);
+    explicit frmMain(const WindowParts &parts, QWidget *parent = nullptr);
     ~frmMain() override;
 
-    /// The window's load step: the program's start-up. Returns false when the settings
-    /// file stops the program (the user has been told); the caller then ends it.
+    /// The window's load step: the program's start-up. Reads the settings and starts the
+    /// core with them. Returns false when the settings file stops the program (the user
+    /// has been told); the caller then ends it.
     bool load();
 
     Synchroniser &core() const { return *m_core; }
+    /// The settings the program runs with.
+    const Settings &settings() const { return m_settings; }
+    /// Whether the program was registered to run at login when start-up's frame went out.
+    bool registeredAtStartUp() const { return m_registeredAtStartUp; }
     modSysTray &tray() const { return *m_tray; }
     /// The settings dialog while it is loaded, else nullptr.
     frmSetting *settingsDialog() const { return m_frmSetting; }
@@ -44,10 +66,16 @@ public:
     void restore();
 
     // MainView
-    void setClockText(const QString &text) override;
-    void setStatusText(const QString &text, const QString &detail) override;
-    void minimise() override;
-    void showSettingsError(const QString &message) override;
+    void showClock(const QTime &time) override;
+    void showSynced(const QDateTime &second) override;
+    void showPortNotOpen(const QString &reason) override;
+    void showPortLent() override;
+    void startUpSynced() override;
+
+    /// The date and time of a sync as the status line shows them: the locale's short date
+    /// and its time with seconds ("12/7/26 10:03:07 AM" in en_US), so that two syncs
+    /// within a minute can be told apart.
+    static QString syncTimeText(const QDateTime &time, const QLocale &locale);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -61,10 +89,12 @@ private:
     /// Looks again for a notification area that was missing at start-up; when there is
     /// one, a minimised window hides behind its icon.
     void lookForTrayAgain();
+    void setStatus(const QString &text, const QString &detail);
 
-    modVariables &m_settings;
-    RunOnWSU &m_runAtLogin;
+    WindowParts m_parts;
+    Settings m_settings;
     Synchroniser *m_core;
+    bool m_registeredAtStartUp = false;
     QLabel *m_lblClk = nullptr;
     QLabel *m_lblStamp = nullptr;
     QPushButton *m_cmdSync = nullptr;

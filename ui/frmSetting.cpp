@@ -1,12 +1,8 @@
 #include "ui/frmSetting.h"
 
-#include "core/SettingsValues.h"
+#include "core/PortNames.h"
 #include "core/SyncIntervals.h"
-#include "core/Synchroniser.h"
-#include "core/modINI.h"
-#include "core/modVariables.h"
-#include "integration/RunOnWSU.h"
-#include "platform/SerialLink.h"
+#include "platform/RunOnWSU.h"
 #include "ui/ClockIcon.h"
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
@@ -57,12 +53,12 @@ void widenToFit(QWidget *widget, int needed)
 
 } // namespace
 
-frmSetting::frmSetting(modVariables &settings, Synchroniser &core, RunOnWSU &runAtLogin,
-                       QWidget *parent)
+frmSetting::frmSetting(const Settings &settings, Save save, RunOnWSU &runAtLogin,
+                       MessageBoxes &boxes, const QStringList &systemPorts, QWidget *parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      m_settings(settings), m_core(core), m_runAtLogin(runAtLogin)
+      m_settings(settings), m_save(std::move(save)), m_runAtLogin(runAtLogin), m_boxes(boxes)
 {
     setObjectName(QStringLiteral("frmSetting"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -70,7 +66,7 @@ frmSetting::frmSetting(modVariables &settings, Synchroniser &core, RunOnWSU &run
     setWindowIcon(clockIcon());
     setFixedSize(5160 / Twips::kPerPixel, 2100 / Twips::kPerPixel);
     buildControls();
-    load();
+    load(systemPorts);
 }
 
 void frmSetting::buildControls()
@@ -133,18 +129,16 @@ void frmSetting::buildControls()
     setFixedSize(width() + std::max(0, rightEdge(this) - dialogRight), height());
 }
 
-void frmSetting::load()
+void frmSetting::load(const QStringList &systemPorts)
 {
-    m_core.suspend();
-
     // "1" to "6", then the ports the system reports that those don't already name.
     QStringList ports;
     QStringList named;
     for (int n = 1; n <= 6; ++n) {
         ports << QString::number(n);
-        named << SerialPortNaming::deviceForNumber(n);
+        named << PortNames::deviceForNumber(n);
     }
-    for (const QString &device : SerialPortNaming::availableDevices()) {
+    for (const QString &device : systemPorts) {
         if (!named.contains(device))
             ports << device;
     }
@@ -153,8 +147,8 @@ void frmSetting::load()
     m_cboSync->addItems(SyncIntervals::names());
     m_cboSync->view()->setMinimumWidth(m_cboSync->view()->sizeHintForColumn(0) + 24);
 
-    m_cboCOM->setEditText(m_settings.CommPortText);
-    m_cboSync->setCurrentIndex(SyncIntervals::indexForMinutes(m_settings.SyncInterval));
+    m_cboCOM->setEditText(m_settings.commPort);
+    m_cboSync->setCurrentIndex(SyncIntervals::indexForMinutes(m_settings.interval));
 
     m_chkRWSU->setChecked(m_runAtLogin.CheckRunAtStartup());
 }
@@ -164,25 +158,21 @@ void frmSetting::cmdSetClick()
     // A text that names no port is never stored: the next start-up would refuse it, and
     // the dialog, which mends settings, could then not be reached.
     const QString port = m_cboCOM->currentText();
-    const std::optional<QString> device = SettingsValues::portDevice(port);
+    const std::optional<QString> device = PortNames::deviceFor(port);
     if (!device || device->isEmpty()) {
-        MessageBox::warning(this, QStringLiteral("The settings were not saved.\n\n\"%1\" names no "
-                                                 "serial port. Give a port number of 1 or more, "
-                                                 "or a device path such as %2.")
-                                      .arg(port, SerialPortNaming::deviceForNumber(1)));
+        m_boxes.warning(this, QStringLiteral("The settings were not saved.\n\n\"%1\" names no "
+                                             "serial port. Give a port number of 1 or more, "
+                                             "or a device path such as %2.")
+                                  .arg(port, PortNames::deviceForNumber(1)));
         return;
     }
     if (const auto minutes = SyncIntervals::minutesForIndex(m_cboSync->currentIndex()))
-        m_settings.SyncInterval = *minutes;
-    QString error;
-    const bool stored = modINI::WriteINI(QStringLiteral("Sync"), QStringLiteral("Interval"),
-                                         QString::number(m_settings.SyncInterval), &error);
-    m_settings.CommPortText = port;
-    m_settings.MinuteCount = 0;
-    if (stored)
-        MessageBox::information(this, QStringLiteral("Settings Done"));
+        m_settings.interval = *minutes;
+    m_settings.commPort = port;
+    if (QString error; m_save(m_settings, {SettingsKey::Interval}, &error))
+        m_boxes.information(this, QStringLiteral("Settings Done"));
     else
-        MessageBox::warning(this, QStringLiteral("The settings were not saved.\n\n%1").arg(error));
+        m_boxes.warning(this, QStringLiteral("The settings were not saved.\n\n%1").arg(error));
 }
 
 void frmSetting::ChkRWSUClick()
@@ -194,25 +184,18 @@ void frmSetting::ChkRWSUClick()
         return;
     // The box shows what is registered, not what was asked for.
     m_chkRWSU->setChecked(m_runAtLogin.CheckRunAtStartup());
-    MessageBox::warning(this,
-                        QStringLiteral("Run at login could not be changed.\n\n%1").arg(error));
+    m_boxes.warning(this, QStringLiteral("Run at login could not be changed.\n\n%1").arg(error));
 }
 
 void frmSetting::closeEvent(QCloseEvent *event)
 {
-    QString portError;
-    QString indexError;
-    const bool portStored = modINI::WriteINI(QStringLiteral("Settings"), QStringLiteral("CommPort"),
-                                             m_settings.CommPortText, &portError);
-    const bool indexStored =
-        modINI::WriteINI(QStringLiteral("Settings"), QStringLiteral("SyncInt"),
-                         QString::number(m_cboSync->currentIndex()), &indexError);
-    if (!portStored || !indexStored)
-        MessageBox::warning(this, QStringLiteral("The settings were not saved.\n\n%1")
-                                      .arg(portStored ? indexError : portError));
+    m_settings.intervalIndex = m_cboSync->currentIndex();
+    if (QString error;
+        !m_save(m_settings, {SettingsKey::CommPort, SettingsKey::IntervalIndex}, &error))
+        m_boxes.warning(this, QStringLiteral("The settings were not saved.\n\n%1").arg(error));
     event->accept();
     if (m_resumeOnClose)
-        m_core.resume();
+        emit closedWith(m_settings);
 }
 
 void frmSetting::closeForExit()

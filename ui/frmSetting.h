@@ -1,24 +1,34 @@
 #pragma once
 
-#include <QWidget>
+#include "core/Settings.h"
 
+#include <QWidget>
+#include <functional>
+
+class MessageBoxes;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
 class RunOnWSU;
-class Synchroniser;
-struct modVariables;
 
-/// The settings dialog: port number, synchronisation interval and run-at-login. Works on
-/// the shared settings directly. Loading it stops the schedule and closes the port;
-/// closing it stores the port and the interval entry, then opens the port again and
-/// synchronises. It deletes itself when closed.
+/// The settings dialog: port number, synchronisation interval and run-at-login. It edits a
+/// copy of the settings: "SET" takes the port and the interval into it and stores the
+/// interval; closing stores the port and the interval entry and hands the copy back. It
+/// deletes itself when closed.
 class frmSetting : public QWidget
 {
     Q_OBJECT
 public:
-    frmSetting(modVariables &settings, Synchroniser &core, RunOnWSU &runAtLogin,
-               QWidget *parent = nullptr);
+    /// Stores the named fields of the settings; false with the reason when it could not.
+    using Save =
+        std::function<bool(const Settings &, const QList<SettingsKey> &keys, QString *error)>;
+
+    /// `systemPorts`: the serial ports the system reports, offered after "1" to "6".
+    frmSetting(const Settings &settings, Save save, RunOnWSU &runAtLogin, MessageBoxes &boxes,
+               const QStringList &systemPorts, QWidget *parent = nullptr);
+
+    /// The settings as the dialog has them.
+    const Settings &settings() const { return m_settings; }
 
     /// The click of "SET": takes over the interval and the port, stores the interval.
     void cmdSetClick();
@@ -27,16 +37,21 @@ public:
     /// Closes the dialog, storing its settings, as the program ends: the port stays closed.
     void closeForExit();
 
+signals:
+    /// The user closed the dialog: the program goes on with `settings`.
+    void closedWith(const Settings &settings);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildControls();
-    void load();
+    void load(const QStringList &systemPorts);
 
-    modVariables &m_settings;
-    Synchroniser &m_core;
+    Settings m_settings;
+    Save m_save;
     RunOnWSU &m_runAtLogin;
+    MessageBoxes &m_boxes;
     QComboBox *m_cboCOM = nullptr;
     QComboBox *m_cboSync = nullptr;
     QPushButton *m_cmdSet = nullptr;

@@ -17,8 +17,6 @@
 
 namespace {
 
-std::optional<bool> g_availableOverride;
-
 #ifdef ORVANTIDE_HAS_DBUS
 /// Asks the session bus the question Qt asks before it uses the StatusNotifierItem tray,
 /// the same way, without making Qt decide for the rest of the process.
@@ -81,21 +79,19 @@ bool desktopHasTray()
 
 } // namespace
 
-modSysTray::modSysTray(const QIcon &icon, QMenu *popup, QObject *parent)
-    : QObject(parent), m_popup(popup)
+modSysTray::modSysTray(const QIcon &icon, QMenu *popup, std::function<bool()> available,
+                       QObject *parent)
+    : QObject(parent), m_popup(popup), m_available(std::move(available))
 {
+    if (!m_available)
+        m_available = desktopHasTray;
     m_data.tip = QStringLiteral("Orvantide");
     m_data.icon = icon;
 }
 
-bool modSysTray::isAvailable()
+bool modSysTray::isAvailable() const
 {
-    return g_availableOverride ? *g_availableOverride : desktopHasTray();
-}
-
-void modSysTray::setAvailableOverride(std::optional<bool> available)
-{
-    g_availableOverride = available;
+    return m_available();
 }
 
 void modSysTray::addIcon()

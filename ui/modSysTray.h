@@ -2,7 +2,7 @@
 
 #include <QIcon>
 #include <QObject>
-#include <optional>
+#include <functional>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -26,13 +26,14 @@ class modSysTray : public QObject
 {
     Q_OBJECT
 public:
-    modSysTray(const QIcon &icon, QMenu *popup, QObject *parent = nullptr);
+    /// `available` tells whether the desktop has a notification area now; when empty, the
+    /// desktop is asked: is a StatusNotifierItem host registered on the session bus, or,
+    /// on X11, is there an XEmbed tray.
+    modSysTray(const QIcon &icon, QMenu *popup, std::function<bool()> available = {},
+               QObject *parent = nullptr);
 
-    /// Whether the desktop has a notification area to put the icon in now: a
-    /// StatusNotifierItem host registered on the session bus, or, on X11, an XEmbed tray.
-    static bool isAvailable();
-    /// Overrides isAvailable(), for tests on platforms without one; no value restores it.
-    static void setAvailableOverride(std::optional<bool> available);
+    /// Whether there is a notification area to put the icon in now.
+    bool isAvailable() const;
 
     /// Shows the icon; does nothing when it is already shown, so there is never a second.
     void addIcon();
@@ -51,4 +52,5 @@ private:
     TrayIconData m_data;
     QMenu *m_popup;
     QSystemTrayIcon *m_icon = nullptr;
+    std::function<bool()> m_available;
 };

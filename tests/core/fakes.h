@@ -1,12 +1,15 @@
 #pragma once
-// Test doubles for the core: a serial link that records, a clock that is set by hand and
-// a view that remembers what it was told.
+// Test doubles for the core: a serial link that records, a clock that is set by hand, a
+// view that remembers what it was told and settings kept in memory.
 
 #include "core/Clock.h"
+#include "core/FrameWriter.h"
 #include "core/MainView.h"
-#include "core/Synchroniser.h"
+#include "core/SerialLink.h"
+#include "core/Settings.h"
 #include "platform/AutostartStore.h"
-#include "platform/SerialLink.h"
+
+#include <QHash>
 
 #include <QList>
 #include <QPair>
@@ -46,6 +49,12 @@ public:
         return true;
     }
     void close() override { portOpen = false; }
+    void setHangUpHandler(std::function<void(const QString &)> onHangUp) override
+    {
+        hangUp = std::move(onHangUp);
+    }
+
+    std::function<void(const QString &)> hangUp; ///< the core's handler of a hang-up
 };
 
 class FakeClock : public Clock
@@ -72,38 +81,77 @@ public:
 };
 
 /// Lets time pass up to the slot of the waiting frames and writes them.
-inline void reachSlot(Synchroniser &sync, FakeClock &clock)
+inline void reachSlot(FrameWriter &writer, FakeClock &clock)
 {
-    if (sync.pendingSecond().isValid())
-        clock.advanceNs(sync.nsUntilWrite());
-    sync.writeDueFrames();
+    if (writer.pendingSecond().isValid())
+        clock.advanceNs(writer.nsUntilWrite());
+    writer.writeDue();
 }
 
 class RecordingView : public MainView
 {
 public:
-    QStringList clockTexts;
-    QList<QPair<QString, QString>> statuses; ///< text and tooltip
-    int minimised = 0;
-    QStringList settingsErrors;
+    enum class Status { None, Synced, PortNotOpen, PortLent };
 
-    std::function<void()> onClockText; ///< runs at each clock text, e.g. to let time pass
+    QList<QTime> clocks;
+    QList<QDateTime> synced;
+    QStringList notOpenReasons;
+    Status status = Status::None;
+    int statusChanges = 0;
+    int startUps = 0; ///< start-up frames reported written
 
-    void setClockText(const QString &text) override
+    void showClock(const QTime &time) override { clocks << time; }
+    void showSynced(const QDateTime &second) override
     {
-        clockTexts << text;
-        if (onClockText)
-            onClockText();
+        synced << second;
+        setStatus(Status::Synced);
     }
-    void setStatusText(const QString &text, const QString &detail) override
+    void showPortNotOpen(const QString &reason) override
     {
-        statuses.append({text, detail});
+        notOpenReasons << reason;
+        setStatus(Status::PortNotOpen);
     }
-    void minimise() override { ++minimised; }
-    void showSettingsError(const QString &message) override { settingsErrors << message; }
+    void showPortLent() override { setStatus(Status::PortLent); }
+    void startUpSynced() override { ++startUps; }
 
-    QString status() const { return statuses.isEmpty() ? QString() : statuses.last().first; }
-    QString detail() const { return statuses.isEmpty() ? QString() : statuses.last().second; }
+    QString reason() const { return notOpenReasons.value(notOpenReasons.size() - 1); }
+
+private:
+    void setStatus(Status now)
+    {
+        status = now;
+        ++statusChanges;
+    }
+};
+
+/// Settings kept in memory, keyed "section/key".
+class MemorySettingsStore : public SettingsStore
+{
+public:
+    QHash<QString, QString> values;
+    QString loadFailure;  ///< non-empty: load() fails with this reason
+    QString storeFailure; ///< non-empty: store() fails with this reason
+
+    QString location() const override { return QStringLiteral("/memory/orvtide.ini"); }
+    bool load(QString *reason) override
+    {
+        *reason = loadFailure;
+        return loadFailure.isEmpty();
+    }
+    QString value(const QString &section, const QString &key) const override
+    {
+        return values.value(section + QLatin1Char('/') + key);
+    }
+    bool store(const QString &section, const QString &key, const QString &value,
+               QString *error) override
+    {
+        if (!storeFailure.isEmpty()) {
+            *error = storeFailure;
+            return false;
+        }
+        values.insert(section + QLatin1Char('/') + key, value);
+        return true;
+    }
 };
 
 class FakeAutostartStore : public AutostartStore

@@ -1,10 +1,9 @@
-#include "platform/PosixSerialLink.h"
-#include "platform/pty.h"
 #include "window.h"
 
+#include "core/MinuteSchedule.h"
 #include "core/Synchroniser.h"
+#include "platform/ProfileFile.h"
 #include "ui/frmSetting.h"
-#include "ui/modSysTray.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,25 +35,35 @@ class tst_frmSetting : public QObject, protected WindowFixture
 
     QTimer *timer2() const { return m_window->findChild<QTimer *>(QStringLiteral("Timer2")); }
 
-private slots:
-    void initTestCase()
+    /// A loaded window on `settings`, start-up's frame written and forgotten.
+    void startWith(const QByteArray &settings)
     {
-        setUpFixture();
-        modSysTray::setAvailableOverride(false);
-    }
-
-    void init()
-    {
-        createWindow(kDelivered);
+        delete m_window;
+        createWindow(settings);
         QVERIFY(m_window->load());
-        reachSlot(m_window->core(), m_clock);
+        reachSlot();
         m_link.written.clear();
     }
+
+    /// The value stored in the settings file.
+    QString stored(const char *section, const char *key) const
+    {
+        return ProfileFile::readString(iniPath(), QLatin1String(section), QLatin1String(key));
+    }
+
+    static QByteArray withInterval(int minutes)
+    {
+        return QByteArray(kDelivered)
+            .replace("Interval=60", "Interval=" + QByteArray::number(minutes));
+    }
+
+private slots:
+    void init() { startWith(kDelivered); }
 
     void cleanup()
     {
         delete m_window;
-        modINI::setAppFolder(m_dir.path());
+        m_window = nullptr;
     }
 
     void titlesAndKeyboardOrder()
@@ -150,7 +159,7 @@ private slots:
     {
         QFETCH(int, interval);
         QFETCH(int, index);
-        m_vars.SyncInterval = qint16(interval);
+        startWith(withInterval(interval));
         QVERIFY(timer2()->isActive());
         QVERIFY(m_link.isOpen());
 
@@ -194,39 +203,41 @@ private slots:
         QFETCH(int, index);
         QFETCH(QString, port);
         QFETCH(QString, storedInterval);
-        m_vars.SyncInterval = qint16(startInterval);
+        startWith(withInterval(startInterval));
         for (int i = 0; i < 5; ++i)
-            m_window->core().Timer2Tick();
-        QVERIFY(m_vars.MinuteCount != 0);
+            m_window->core().schedule().minutePassed();
 
         frmSetting *dialog = openDialog();
         child<QComboBox>(dialog, "cboSync")->setCurrentIndex(index);
         child<QComboBox>(dialog, "cboCOM")->setEditText(port);
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
 
-        QCOMPARE(modINI::ReadINI("Sync", "Interval"), storedInterval);
-        QCOMPARE(QString::number(m_vars.SyncInterval), storedInterval);
-        QCOMPARE(m_vars.CommPortText, port);
-        QCOMPARE(m_vars.MinuteCount, qint16(0));
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.first().icon, QMessageBox::Information);
-        QCOMPARE(m_boxes.first().text, QStringLiteral("Settings Done"));
+        QCOMPARE(stored("Sync", "Interval"), storedInterval);
+        QCOMPARE(QString::number(dialog->settings().interval), storedInterval);
+        QCOMPARE(dialog->settings().commPort, port);
+        QCOMPARE(m_boxes.shown.size(), 1);
+        QCOMPARE(m_boxes.shown.first().icon, QMessageBox::Information);
+        QCOMPARE(m_boxes.shown.first().text, QStringLiteral("Settings Done"));
         // The port is stored when the dialog closes, not before.
-        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), QStringLiteral("/dev/fake"));
+        QCOMPARE(stored("Settings", "CommPort"), QStringLiteral("/dev/fake"));
         dialog->close();
-        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), port);
-        QCOMPARE(modINI::ReadINI("Settings", "SyncInt"), QString::number(index));
+        QCOMPARE(stored("Settings", "CommPort"), port);
+        QCOMPARE(stored("Settings", "SyncInt"), QString::number(index));
+        // The program goes on with them, counting the minutes afresh.
+        QCOMPARE(m_window->settings().commPort, port);
+        QCOMPARE(QString::number(m_window->settings().interval), storedInterval);
+        QCOMPARE(m_window->core().schedule().count(), qint16(0));
     }
 
     void closingWithoutSetStoresPortAndIndexOnly()
     {
-        m_vars.SyncInterval = 15;
+        startWith(withInterval(15));
         frmSetting *dialog = openDialog();
         dialog->close();
         QCOMPARE(settingsBytes(),
                  QByteArray("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
-                            "SyncInt=-1\r\n\r\n[Sync]\r\nInterval=60\r\n"));
-        QVERIFY(m_boxes.isEmpty());
+                            "SyncInt=-1\r\n\r\n[Sync]\r\nInterval=15\r\n"));
+        QVERIFY(m_boxes.shown.isEmpty());
     }
 
     // Closing the dialog opens the port it names, restarts the schedule and sends a frame,
@@ -237,36 +248,12 @@ private slots:
         child<QComboBox>(dialog, "cboCOM")->setEditText("/dev/other");
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
         dialog->close();
-        reachSlot(m_window->core(), m_clock);
+        reachSlot();
         QCOMPARE(m_link.opened.last(), QStringLiteral("/dev/other"));
         QVERIFY(m_link.isOpen());
         QCOMPARE(m_link.written.size(), 1);
         QVERIFY(timer2()->isActive());
         QVERIFY(m_window->findChild<QLabel *>("lblStamp")->text().startsWith("Last Sync at "));
-    }
-
-    // The same on a real pseudo-terminal: the frame arrives once the dialog is closed.
-    void closingSendsAFrameToThePty()
-    {
-        Pty pty;
-        PosixSerialLink link;
-        modVariables vars;
-        writeSettings(QByteArray(kDelivered).replace("/dev/fake", pty.path.toUtf8()));
-        frmMain window(vars, link, m_clock, m_run);
-        QVERIFY(window.load());
-        reachSlot(window.core(), m_clock);
-        QCOMPARE(pty.read(6).size(), 6);
-
-        window.findChild<QAction *>(QStringLiteral("mnuSetting"))->trigger();
-        QVERIFY(!link.isOpen());
-        window.settingsDialog()->close();
-        const QDateTime second = window.core().pendingSecond();
-        reachSlot(window.core(), m_clock);
-        const QByteArray frame = QByteArray::fromHex("fe10") + char(second.time().second()) +
-                                 char(second.time().minute()) + char(second.time().hour()) +
-                                 char(0xFF);
-        QCOMPARE(pty.read(6), frame);
-        QVERIFY(window.findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
     }
 
     void setRefusesATextThatNamesNoPort_data()
@@ -288,17 +275,17 @@ private slots:
         child<QComboBox>(dialog, "cboSync")->setCurrentIndex(0);
         child<QComboBox>(dialog, "cboCOM")->setEditText(port);
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.first().icon, QMessageBox::Warning);
-        QVERIFY2(m_boxes.first().text.contains("\"" + port + "\" names no serial port"),
-                 qPrintable(m_boxes.first().text));
+        QCOMPARE(m_boxes.shown.size(), 1);
+        QCOMPARE(m_boxes.shown.first().icon, QMessageBox::Warning);
+        QVERIFY2(m_boxes.shown.first().text.contains("\"" + port + "\" names no serial port"),
+                 qPrintable(m_boxes.shown.first().text));
         QCOMPARE(settingsBytes(), kDelivered);
-        QCOMPARE(m_vars.CommPortText, QStringLiteral("/dev/fake"));
-        QCOMPARE(m_vars.SyncInterval, qint16(60));
+        QCOMPARE(dialog->settings().commPort, QStringLiteral("/dev/fake"));
+        QCOMPARE(dialog->settings().interval, qint16(60));
 
         dialog->close();
-        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), QStringLiteral("/dev/fake"));
-        reachSlot(m_window->core(), m_clock);
+        QCOMPARE(stored("Settings", "CommPort"), QStringLiteral("/dev/fake"));
+        reachSlot();
         QCOMPARE(m_link.written.size(), 1);
     }
 
@@ -315,7 +302,7 @@ private slots:
         QCOMPARE(stamp->text(), QStringLiteral("Settings open: port closed"));
         QVERIFY(m_link.written.isEmpty());
         dialog->close();
-        reachSlot(m_window->core(), m_clock);
+        reachSlot();
         QVERIFY2(stamp->text().startsWith("Last Sync at "), qPrintable(stamp->text()));
         QCOMPARE(stamp->toolTip(), QString());
     }
@@ -325,22 +312,22 @@ private slots:
     void failedWritesWarn()
     {
         frmSetting *dialog = openDialog();
-        // A file where the settings folder should be.
-        const QString notAFolder = m_dir.filePath("not-a-folder");
-        QVERIFY(writeFile(notAFolder, QByteArray()));
-        modINI::setAppFolder(notAFolder);
+        // A folder where the settings file should be: it is never written through.
+        QVERIFY(QFile::remove(iniPath()));
+        QVERIFY(QDir().mkdir(iniPath()));
 
         child<QComboBox>(dialog, "cboSync")->setCurrentIndex(0);
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.at(0).icon, QMessageBox::Warning);
-        QVERIFY2(m_boxes.at(0).text.contains(notAFolder + "/orvtide.ini"),
-                 qPrintable(m_boxes.at(0).text));
+        QCOMPARE(m_boxes.shown.size(), 1);
+        QCOMPARE(m_boxes.shown.at(0).icon, QMessageBox::Warning);
+        QVERIFY2(m_boxes.shown.at(0).text.contains(iniPath()),
+                 qPrintable(m_boxes.shown.at(0).text));
 
         dialog->close();
-        QCOMPARE(m_boxes.size(), 2);
-        QCOMPARE(m_boxes.at(1).icon, QMessageBox::Warning);
-        QVERIFY(m_boxes.at(1).text.contains(notAFolder + "/orvtide.ini"));
+        QCOMPARE(m_boxes.shown.size(), 2);
+        QCOMPARE(m_boxes.shown.at(1).icon, QMessageBox::Warning);
+        QVERIFY(m_boxes.shown.at(1).text.contains(iniPath()));
+        QDir().rmdir(iniPath());
     }
 
     void checkBoxShowsTheRegistration_data()
@@ -348,7 +335,7 @@ private slots:
         QTest::addColumn<QString>("registered");
         QTest::addColumn<bool>("ticked");
         QTest::newRow("none") << "" << false;
-        QTest::newRow("this program") << m_dir.path() + "/orvantide -systray" << true;
+        QTest::newRow("this program") << m_dir.filePath("orvantide") + " -systray" << true;
         QTest::newRow("another folder") << "/elsewhere/orvantide -systray" << false;
         QTest::newRow("other letter case")
             << m_dir.path().toUpper() + "/ORVANTIDE -systray" << false;
@@ -375,11 +362,11 @@ private slots:
         auto *box = child<QCheckBox>(dialog, "ChkRWSU");
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
         QVERIFY(box->isChecked());
-        QCOMPARE(m_store.value, m_dir.path() + "/orvantide -systray");
+        QCOMPARE(m_store.value, m_dir.filePath("orvantide") + " -systray");
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
         QVERIFY(!box->isChecked());
         QCOMPARE(m_store.value, QString());
-        QVERIFY(m_boxes.isEmpty());
+        QVERIFY(m_boxes.shown.isEmpty());
     }
 
     // A refused registration puts the box back to what is registered and says why.
@@ -390,9 +377,9 @@ private slots:
         auto *box = child<QCheckBox>(dialog, "ChkRWSU");
         QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
         QVERIFY(!box->isChecked());
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.first().icon, QMessageBox::Warning);
-        QVERIFY(m_boxes.first().text.contains(m_store.refusal));
+        QCOMPARE(m_boxes.shown.size(), 1);
+        QCOMPARE(m_boxes.shown.first().icon, QMessageBox::Warning);
+        QVERIFY(m_boxes.shown.first().text.contains(m_store.refusal));
     }
 
     void exitWithTheDialogOpenStoresItsSettings()
@@ -401,7 +388,7 @@ private slots:
         child<QComboBox>(dialog, "cboCOM")->setEditText("4");
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
         m_window->findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
-        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), QStringLiteral("4"));
+        QCOMPARE(stored("Settings", "CommPort"), QStringLiteral("4"));
         QVERIFY(!m_link.isOpen());
         QVERIFY(m_link.written.isEmpty());
     }

@@ -5,45 +5,66 @@
 #include "core/fakes.h"
 #include "files.h"
 
-#include "core/modINI.h"
-#include "core/modVariables.h"
-#include "integration/RunOnWSU.h"
+#include "core/Synchroniser.h"
+
+#include "platform/ProfileFile.h"
+#include "platform/RunOnWSU.h"
 #include "ui/MessageBox.h"
 #include "ui/frmMain.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
+/// Records message boxes instead of showing them.
+class RecordingBoxes : public MessageBoxes
+{
+public:
+    struct Shown
+    {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+    };
+    QList<Shown> shown;
+
+protected:
+    void show(QWidget *, QMessageBox::Icon icon, const QString &text) override
+    {
+        shown.append({icon, kTitle, text});
+    }
+};
+
 class WindowFixture
 {
 protected:
     QTemporaryDir m_dir;
-    modVariables m_vars;
     FakeLink m_link;
     FakeClock m_clock;
     FakeAutostartStore m_store;
-    RunOnWSU m_run{m_store, QStringLiteral("orvantide")};
-    QList<MessageBox::Shown> m_boxes;
+    RunOnWSU m_run{m_store, m_dir.filePath(QStringLiteral("orvantide"))};
+    std::unique_ptr<ProfileSettingsStore> m_settingsStore;
+    RecordingBoxes m_boxes;
+    bool m_trayAvailable = false; ///< whether the desktop has a notification area
+    QStringList m_systemPorts;    ///< the serial ports the system reports
     frmMain *m_window = nullptr;
 
-    /// Points the program at the test's folder and records message boxes.
-    void setUpFixture()
+    /// Fresh fakes and settings, and a new window on them (not yet loaded). The settings
+    /// are kept in `settingsPath`, the test's own file by default.
+    void createWindow(const QByteArray &settings, const QString &settingsPath = {})
     {
-        modINI::setAppFolder(m_dir.path());
-        MessageBox::setRecorder(&m_boxes);
-    }
-
-    /// Fresh fakes and settings, and a new window on them (not yet loaded).
-    void createWindow(const QByteArray &settings)
-    {
-        m_vars = modVariables();
         m_link = FakeLink();
         m_clock = FakeClock();
         m_store = FakeAutostartStore();
-        m_boxes.clear();
+        m_boxes.shown.clear();
         writeSettings(settings);
-        m_window = new frmMain(m_vars, m_link, m_clock, m_run);
+        m_settingsStore = std::make_unique<ProfileSettingsStore>(
+            settingsPath.isEmpty() ? iniPath() : settingsPath);
+        m_window = new frmMain(
+            {m_link, m_clock, m_run, *m_settingsStore, m_boxes, [this] { return m_systemPorts; },
+             [this] { return m_trayAvailable; }, FrameWriter::Threading::Caller});
     }
+
+    void reachSlot() { ::reachSlot(m_window->core().writer(), m_clock); }
 
     QString iniPath() const { return m_dir.filePath(QStringLiteral("orvtide.ini")); }
     void writeSettings(const QByteArray &content) { QVERIFY(writeFile(iniPath(), content)); }

@@ -1,11 +1,29 @@
-#include "platform/SerialLink.h"
+#include "platform/QtSerialLink.h"
 
 #include <QDeadlineTimer>
 #include <QIODevice>
-#include <QRegularExpression>
 #include <QSerialPortInfo>
 
-SerialLink::~SerialLink() = default;
+namespace {
+
+QSerialPort::Parity parityOf(LineSettings::Parity parity)
+{
+    switch (parity) {
+    case LineSettings::Parity::Even:
+        return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd:
+        return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark:
+        return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space:
+        return QSerialPort::SpaceParity;
+    case LineSettings::Parity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+} // namespace
 
 bool QtSerialLink::open(const QString &device, const LineSettings &settings, QString *error)
 {
@@ -15,9 +33,12 @@ bool QtSerialLink::open(const QString &device, const LineSettings &settings, QSt
     m_device = device;
     m_port.setPortName(device);
     m_port.setBaudRate(settings.baudRate);
-    m_port.setParity(settings.parity);
-    m_port.setDataBits(settings.dataBits);
-    m_port.setStopBits(settings.stopBits);
+    m_port.setParity(parityOf(settings.parity));
+    m_port.setDataBits(QSerialPort::DataBits(settings.dataBits));
+    m_port.setStopBits(settings.stopBits == LineSettings::StopBits::One ? QSerialPort::OneStop
+                       : settings.stopBits == LineSettings::StopBits::Two
+                           ? QSerialPort::TwoStop
+                           : QSerialPort::OneAndHalfStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (m_port.open(QIODevice::WriteOnly))
         return true;
@@ -93,29 +114,7 @@ bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QSt
     return waitDrained(device, timeoutMs, error);
 }
 
-namespace SerialPortNaming {
-
-bool isDevicePath(const QString &text)
-{
-#ifdef Q_OS_WIN
-    static const QRegularExpression com(QStringLiteral("^(\\\\\\\\\\.\\\\)?COM[0-9]+$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    return com.match(text).hasMatch();
-#else
-    return text.startsWith(QLatin1Char('/'));
-#endif
-}
-
-QString deviceForNumber(int number)
-{
-    if (number < 1)
-        return {};
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(number);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
-}
+namespace SerialPorts {
 
 QStringList availableDevices()
 {
@@ -125,4 +124,4 @@ QStringList availableDevices()
     return devices;
 }
 
-} // namespace SerialPortNaming
+} // namespace SerialPorts

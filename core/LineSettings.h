@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QSerialPort>
 #include <QString>
 
 /// Serial line settings in the text form "baud,parity,data,stop", for example
@@ -8,14 +7,19 @@
 /// 1.5 or 2.
 struct LineSettings
 {
+    enum class Parity { None, Even, Odd, Mark, Space };
+    enum class StopBits { One, OneAndHalf, Two };
+
     qint32 baudRate = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    Parity parity = Parity::None;
+    int dataBits = 8;
+    StopBits stopBits = StopBits::One;
 
     /// Parses `text`. Returns false with a reason that quotes the text when it does not parse.
     static bool parse(const QString &text, LineSettings *settings, QString *error);
 
     /// Bits one character takes on the line: start bit, data bits, parity bit, stop bits.
     double bitsPerCharacter() const;
+    /// Nanoseconds `bytes` take on the line.
+    qint64 lineTimeNs(qsizetype bytes) const;
 };

@@ -1,4 +1,6 @@
-#include "platform/LineSettings.h"
+#include "core/LineSettings.h"
+
+#include "core/SerialLink.h"
 
 #include <QStringList>
 
@@ -31,37 +33,37 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
 
     const QString parity = fields.at(1).trimmed().toUpper();
     if (parity == QLatin1String("N"))
-        s.parity = QSerialPort::NoParity;
+        s.parity = LineSettings::Parity::None;
     else if (parity == QLatin1String("E"))
-        s.parity = QSerialPort::EvenParity;
+        s.parity = LineSettings::Parity::Even;
     else if (parity == QLatin1String("O"))
-        s.parity = QSerialPort::OddParity;
+        s.parity = LineSettings::Parity::Odd;
     else if (parity == QLatin1String("M"))
-        s.parity = QSerialPort::MarkParity;
+        s.parity = LineSettings::Parity::Mark;
     else if (parity == QLatin1String("S"))
-        s.parity = QSerialPort::SpaceParity;
+        s.parity = LineSettings::Parity::Space;
     else
         return fail(text, QStringLiteral("parity must be N, E, O, M or S"), error);
 
     const QString data = fields.at(2).trimmed();
     if (data == QLatin1String("5"))
-        s.dataBits = QSerialPort::Data5;
+        s.dataBits = 5;
     else if (data == QLatin1String("6"))
-        s.dataBits = QSerialPort::Data6;
+        s.dataBits = 6;
     else if (data == QLatin1String("7"))
-        s.dataBits = QSerialPort::Data7;
+        s.dataBits = 7;
     else if (data == QLatin1String("8"))
-        s.dataBits = QSerialPort::Data8;
+        s.dataBits = 8;
     else
         return fail(text, QStringLiteral("data bits must be 5, 6, 7 or 8"), error);
 
     const QString stop = fields.at(3).trimmed();
     if (stop == QLatin1String("1"))
-        s.stopBits = QSerialPort::OneStop;
+        s.stopBits = LineSettings::StopBits::One;
     else if (stop == QLatin1String("1.5"))
-        s.stopBits = QSerialPort::OneAndHalfStop;
+        s.stopBits = LineSettings::StopBits::OneAndHalf;
     else if (stop == QLatin1String("2"))
-        s.stopBits = QSerialPort::TwoStop;
+        s.stopBits = LineSettings::StopBits::Two;
     else
         return fail(text, QStringLiteral("stop bits must be 1, 1.5 or 2"), error);
 
@@ -72,9 +74,16 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
 
 double LineSettings::bitsPerCharacter() const
 {
-    const double stop = stopBits == QSerialPort::OneStop          ? 1.0
-                        : stopBits == QSerialPort::OneAndHalfStop ? 1.5
-                                                                  : 2.0;
-    const double parityBit = parity == QSerialPort::NoParity ? 0.0 : 1.0;
-    return 1.0 + int(dataBits) + parityBit + stop;
+    const double stop = stopBits == StopBits::One          ? 1.0
+                        : stopBits == StopBits::OneAndHalf ? 1.5
+                                                           : 2.0;
+    const double parityBit = parity == Parity::None ? 0.0 : 1.0;
+    return 1.0 + dataBits + parityBit + stop;
 }
+
+qint64 LineSettings::lineTimeNs(qsizetype bytes) const
+{
+    return qint64(double(bytes) * bitsPerCharacter() * 1e9 / baudRate);
+}
+
+SerialLink::~SerialLink() = default;

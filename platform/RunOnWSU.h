@@ -10,11 +10,10 @@ class AutostartStore;
 class RunOnWSU
 {
 public:
-    /// `executableFileName`: the program's file name in the application folder; empty
-    /// for this process's own (on Windows its base name followed by ".exe").
-    explicit RunOnWSU(AutostartStore &store, const QString &executableFileName = {});
+    /// `programPath`: the program's executable, as its folder and file name.
+    RunOnWSU(AutostartStore &store, const QString &programPath);
 
-    /// AppFolder + the executable's file name + " -systray", quoted as the store needs.
+    /// The program's path + " -systray", quoted as the store needs.
     QString RegisteredCommandLine() const;
 
     /// Registers the program. Returns false with the system's reason when refused.
@@ -27,5 +26,5 @@ public:
 
 private:
     AutostartStore &m_store;
-    QString m_executableFileName;
+    QString m_programPath;
 };

@@ -1,7 +1,6 @@
-#include "core/modINI.h"
 #include "files.h"
-#include "integration/RunOnWSU.h"
 #include "platform/AutostartStore.h"
+#include "platform/RunOnWSU.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +18,7 @@ class tst_RunOnWSU : public QObject
     {
         return m_root->filePath("home-config/autostart/Orvantide.desktop");
     }
+    QString program() const { return m_root->filePath("app/orvantide"); }
     QString systemEntry() const { return m_root->filePath("etc-xdg/autostart/Orvantide.desktop"); }
 
 private slots:
@@ -27,12 +27,11 @@ private slots:
         m_root = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_root->filePath("home-config")));
         qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_root->filePath("etc-xdg")));
-        modINI::setAppFolder(m_root->filePath("app"));
     }
 
     void enableCheckDisable()
     {
-        RunOnWSU run(m_store, "orvantide");
+        RunOnWSU run(m_store, program());
         QVERIFY(!run.CheckRunAtStartup());
         QString error;
         QVERIFY2(run.EnableRunAtStartup(&error), qPrintable(error));
@@ -75,8 +74,7 @@ private slots:
     {
         QFETCH(QString, folder);
         QFETCH(QString, execLine);
-        modINI::setAppFolder(folder);
-        RunOnWSU run(m_store, "orvantide");
+        RunOnWSU run(m_store, folder + "/orvantide");
         QVERIFY(run.EnableRunAtStartup());
         const QByteArray entry = readFile(userEntry());
         QVERIFY2(entry.contains("\nExec=" + execLine.toUtf8() + "\n"), entry.constData());
@@ -122,13 +120,13 @@ private slots:
             QVERIFY(writeFile(userEntry(), QByteArray(user).replace("@", app)));
         if (!system.isNull())
             QVERIFY(writeFile(systemEntry(), QByteArray(system).replace("@", app)));
-        QCOMPARE(RunOnWSU(m_store, "orvantide").CheckRunAtStartup(), registered);
+        QCOMPARE(RunOnWSU(m_store, program()).CheckRunAtStartup(), registered);
     }
 
     // A system-wide entry cannot be deleted by the user; disabling hides it instead.
     void disableHidesASystemEntry()
     {
-        RunOnWSU run(m_store, "orvantide");
+        RunOnWSU run(m_store, program());
         QVERIFY(writeFile(systemEntry(),
                           "[Desktop Entry]\nExec=" + QFile::encodeName(m_root->filePath("app")) +
                               "/orvantide -systray\n"));
@@ -146,7 +144,7 @@ private slots:
     {
         QVERIFY(writeFile(m_root->filePath("home-config/autostart"),
                           "a file where the folder should be"));
-        RunOnWSU run(m_store, "orvantide");
+        RunOnWSU run(m_store, program());
         QString error;
         QVERIFY(!run.EnableRunAtStartup(&error));
         QVERIFY2(error.contains(m_root->filePath("home-config/autostart")), qPrintable(error));

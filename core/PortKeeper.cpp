@@ -1,0 +1,120 @@
+#include "core/PortKeeper.h"
+
+#include "core/Clock.h"
+#include "core/LineSettings.h"
+#include "core/Log.h"
+#include "core/PortNames.h"
+#include "core/SerialLink.h"
+#include "core/TimeFrame.h"
+
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+
+PortKeeper::PortKeeper(SerialLink &link, const Clock &clock, QObject *parent)
+    : QObject(parent), m_link(link), m_clock(clock), m_deviceWatch(new QFileSystemWatcher(this))
+{
+    m_link.setHangUpHandler([this](const QString &reason) {
+        if (m_link.isOpen())
+            emit hungUp(reason);
+    });
+    connect(m_deviceWatch, &QFileSystemWatcher::directoryChanged, this,
+            &PortKeeper::deviceFolderChanged);
+}
+
+void PortKeeper::setSettings(const Settings &settings)
+{
+    m_settings = settings;
+}
+
+bool PortKeeper::open()
+{
+    m_lastAttemptNs = m_clock.monotonicNs();
+    LineSettings line;
+    QString lineError;
+    const std::optional<QString> device = PortNames::deviceFor(m_settings.commPort);
+    if (!LineSettings::parse(m_settings.lineSettings, &line, &lineError)) {
+        m_reason = QStringLiteral("The port cannot be opened: %1.").arg(lineError);
+    } else if (!device) {
+        m_reason = QStringLiteral("\"%1\" names no serial port.").arg(m_settings.commPort);
+    } else if (device->isEmpty()) {
+        m_reason =
+            QStringLiteral("No serial port has the number %1.").arg(m_settings.commPort.trimmed());
+    } else if (m_device = *device; m_link.open(*device, line, &m_reason)) {
+        qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.lineSettings;
+        m_reason.clear();
+        watchForDevice(QString());
+        m_frameLineTimeNs = line.lineTimeNs(TimeFrame(QTime(0, 0)).size());
+        return true;
+    }
+    qCInfo(lcSync).noquote() << "open failed:" << m_reason;
+    watchForDevice(m_device);
+    return false;
+}
+
+bool PortKeeper::isOpen() const
+{
+    return m_link.isOpen();
+}
+
+void PortKeeper::closeFor(const QString &reason)
+{
+    if (m_link.isOpen()) {
+        if (!reason.isEmpty())
+            qCInfo(lcSync).noquote() << "port closed:" << reason;
+        m_link.close();
+    }
+    m_reason = reason;
+    watchForDevice(m_wanted ? m_device : QString());
+}
+
+void PortKeeper::setWanted(bool wanted)
+{
+    m_wanted = wanted;
+    if (!wanted)
+        watchForDevice(QString());
+}
+
+void PortKeeper::lend()
+{
+    m_lent = true;
+    closeFor(QString());
+}
+
+void PortKeeper::takeBack()
+{
+    m_lent = false;
+}
+
+bool PortKeeper::dueForRetry() const
+{
+    return !m_link.isOpen() && mayOpen() &&
+           m_clock.monotonicNs() - m_lastAttemptNs >= kRetrySeconds * 1'000'000'000LL;
+}
+
+void PortKeeper::watchForDevice(const QString &device)
+{
+    const QStringList watched = m_deviceWatch->directories();
+    if (!watched.isEmpty())
+        m_deviceWatch->removePaths(watched);
+    if (device.isEmpty())
+        return;
+    // The folder the device appears in again (/dev, /dev/serial/by-id, the folder of a
+    // link), or the nearest one above it that exists.
+    for (QFileInfo folder(QFileInfo(device).absolutePath()); !folder.filePath().isEmpty();
+         folder = QFileInfo(folder.absolutePath())) {
+        if (folder.isDir()) {
+            m_deviceWatch->addPath(folder.filePath());
+            return;
+        }
+        if (folder.isRoot())
+            return;
+    }
+}
+
+void PortKeeper::deviceFolderChanged()
+{
+    if (m_link.isOpen() || !mayOpen() || m_device.isEmpty() || !QFileInfo::exists(m_device))
+        return;
+    qCInfo(lcSync).noquote() << m_device << "appeared: reconnecting";
+    emit deviceReturned();
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "core/Settings.h"
+
+#include <QObject>
+#include <QString>
+
+class Clock;
+class QFileSystemWatcher;
+class SerialLink;
+
+/// Keeps the serial port: opens it with the settings' port and line settings, knows why it
+/// is not open, and notices when the device hangs up or comes back.
+class PortKeeper : public QObject
+{
+    Q_OBJECT
+public:
+    /// How often a port that is wanted but not open is tried again, in seconds.
+    static constexpr int kRetrySeconds = 10;
+
+    PortKeeper(SerialLink &link, const Clock &clock, QObject *parent = nullptr);
+
+    /// The port and line settings the next open uses.
+    void setSettings(const Settings &settings);
+    /// Opens the port. On failure the reason is kept and the device's folder watched.
+    bool open();
+    bool isOpen() const;
+    /// Closes the port for `reason` (empty: closed on purpose) and watches for the device.
+    void closeFor(const QString &reason);
+    /// Why the port is not open; empty when it is.
+    QString reason() const { return m_reason; }
+    /// The time one frame takes on the line with the settings the port was opened with.
+    qint64 frameLineTimeNs() const { return m_frameLineTimeNs; }
+
+    /// Whether the port is to be open: start-up got as far as opening it and the program
+    /// does not end.
+    void setWanted(bool wanted);
+    /// The settings dialog has the port while it is open: it stays closed until taken back.
+    void lend();
+    void takeBack();
+    bool isLent() const { return m_lent; }
+    /// True when the port may be opened now: it is wanted and not lent.
+    bool mayOpen() const { return m_wanted && !m_lent; }
+    /// True when a port that may be opened is closed and was last tried long enough ago.
+    bool dueForRetry() const;
+
+signals:
+    /// The open device hung up: the port is to be closed for `reason`.
+    void hungUp(const QString &reason);
+    /// The device of a port that may be opened appeared again.
+    void deviceReturned();
+
+private:
+    void watchForDevice(const QString &device);
+    void deviceFolderChanged();
+
+    SerialLink &m_link;
+    const Clock &m_clock;
+    Settings m_settings;
+    QString m_reason;
+    QString m_device; ///< the device last opened or tried
+    qint64 m_frameLineTimeNs = 0;
+    qint64 m_lastAttemptNs = 0; ///< monotonic time the port was last tried
+    bool m_wanted = false;
+    bool m_lent = false;
+    QFileSystemWatcher *m_deviceWatch;
+};

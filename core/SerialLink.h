@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/LineSettings.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+/// The serial port the program writes its frames to. It only opens, writes and closes;
+/// nothing is ever read. The platform implements it over its own serial API.
+///
+/// write() may be called from the frame writer's thread while the port is open; open()
+/// and close() are called from the thread that made the link, never during a write.
+class SerialLink
+{
+public:
+    virtual ~SerialLink();
+
+    /// Opens `device` for writing with the given line settings. Returns false with the
+    /// system's reason in `error` when the port cannot be opened.
+    virtual bool open(const QString &device, const LineSettings &settings, QString *error) = 0;
+    virtual bool isOpen() const = 0;
+    /// Writes `bytes` and returns once they have left the program for the driver. Returns
+    /// false with the system's reason when they could not be written.
+    virtual bool write(const QByteArray &bytes, QString *error) = 0;
+    virtual void close() = 0;
+    /// Calls `onHangUp` with the reason when the open device hangs up (an adapter
+    /// unplugged, the other end of a pseudo-terminal closed), without waiting for the next
+    /// write. A link that cannot tell never calls it.
+    virtual void setHangUpHandler(std::function<void(const QString &reason)> onHangUp)
+    {
+        Q_UNUSED(onHangUp);
+    }
+};

@@ -1,0 +1,127 @@
+#include "core/Settings.h"
+
+#include "core/LineSettings.h"
+#include "core/PortNames.h"
+
+#include <QRegularExpression>
+
+SettingsStore::~SettingsStore() = default;
+
+namespace SettingsFile {
+namespace {
+
+/// One key of the file. `parse` takes the text into `settings`, or returns false with what
+/// a valid value looks like; a key that is only ever written has none.
+struct Field
+{
+    SettingsKey key;
+    const char *section;
+    const char *name;
+    bool (*parse)(const QString &text, Settings &settings, QString *expected);
+    QString (*format)(const Settings &settings);
+};
+
+// In the order a file with several bad values is reported.
+const Field kFields[] = {
+    {SettingsKey::Interval, "Sync", "Interval",
+     [](const QString &text, Settings &settings, QString *expected) {
+         const auto minutes = parseInt16(text);
+         if (minutes)
+             settings.interval = *minutes;
+         *expected = QStringLiteral("It must be a whole number of minutes from -32768 to 32767.");
+         return minutes.has_value();
+     },
+     [](const Settings &settings) { return QString::number(settings.interval); }},
+    {SettingsKey::CommPort, "Settings", "CommPort",
+     [](const QString &text, Settings &settings, QString *expected) {
+         settings.commPort = text;
+         *expected = QStringLiteral("It must be a port number such as 1, or a device path.");
+         return PortNames::deviceFor(text).has_value();
+     },
+     [](const Settings &settings) { return settings.commPort; }},
+    {SettingsKey::LineSettings, "Settings", "Setting",
+     [](const QString &text, Settings &settings, QString *expected) {
+         settings.lineSettings = text;
+         QString reason;
+         const bool valid = LineSettings::parse(text, nullptr, &reason);
+         *expected = QStringLiteral("It must be line settings such as 9600,N,8,1: %1.").arg(reason);
+         return valid;
+     },
+     [](const Settings &settings) { return settings.lineSettings; }},
+    {SettingsKey::IntervalIndex, "Settings", "SyncInt", nullptr,
+     [](const Settings &settings) { return QString::number(settings.intervalIndex); }},
+};
+
+const Field &fieldOf(SettingsKey key)
+{
+    for (const Field &field : kFields) {
+        if (field.key == key)
+            return field;
+    }
+    Q_UNREACHABLE();
+}
+
+} // namespace
+
+SettingsLoad load(SettingsStore &store)
+{
+    if (QString reason; !store.load(&reason)) {
+        return {std::nullopt,
+                QStringLiteral("The settings file \"%1\" %2. It must hold the keys CommPort and "
+                               "Setting in section [Settings] and Interval in section [Sync].")
+                    .arg(store.location(), reason)};
+    }
+    Settings settings;
+    for (const Field &field : kFields) {
+        if (!field.parse)
+            continue;
+        const QString section = QLatin1String(field.section);
+        const QString key = QLatin1String(field.name);
+        const QString text = store.value(section, key);
+        if (QString expected; !field.parse(text, settings, &expected)) {
+            return {std::nullopt,
+                    QStringLiteral("The settings file \"%1\" has an invalid value in section "
+                                   "[%2], key %3: \"%4\". %5")
+                        .arg(store.location(), section, key, printable(text), expected)};
+        }
+    }
+    return {settings, QString()};
+}
+
+bool save(const Settings &settings, const QList<SettingsKey> &keys, SettingsStore &store,
+          QString *error)
+{
+    for (const SettingsKey key : keys) {
+        const Field &field = fieldOf(key);
+        if (!store.store(QLatin1String(field.section), QLatin1String(field.name),
+                         field.format(settings), error))
+            return false;
+    }
+    return true;
+}
+
+std::optional<qint16> parseInt16(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[ \\t]*([+-]?[0-9]{1,18})[ \\t]*$"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const qlonglong value = match.captured(1).toLongLong();
+    if (value < -32768 || value > 32767)
+        return std::nullopt;
+    return qint16(value);
+}
+
+QString printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+} // namespace SettingsFile

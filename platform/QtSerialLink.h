@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/SerialLink.h"
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QString>
+#include <QStringList>
+
+class QIODevice;
+
+/// The real port, over QSerialPort, opened write-only.
+class QtSerialLink : public SerialLink
+{
+public:
+    bool open(const QString &device, const LineSettings &settings, QString *error) override;
+    bool isOpen() const override;
+    bool write(const QByteArray &bytes, QString *error) override;
+    void close() override;
+
+private:
+    QSerialPort m_port;
+    LineSettings m_settings;
+    QString m_device;
+};
+
+/// Writes `bytes` to `device` and waits, at most `timeoutMs`, until none are left to
+/// write; a serial port's bytes are handed to the driver at once. A write only counts
+/// when the bytes have drained: write() accepting them into a buffer proves nothing.
+bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QString *error);
+
+namespace SerialPorts {
+
+/// The devices of the serial ports the system reports, such as /dev/ttyUSB0 or COM7.
+QStringList availableDevices();
+
+} // namespace SerialPorts

@@ -1,0 +1,243 @@
+#include "core/fakes.h"
+
+#include "core/FrameWriter.h"
+#include "core/SyncSlot.h"
+#include "core/TimeFrame.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
+
+QDateTime at(const QTime &time)
+{
+    return QDateTime(QDate(2026, 12, 7), time);
+}
+
+/// 9600,N,8,1: six characters of ten bits.
+constexpr qint64 kFrameLineTimeNs = 6'250'000;
+
+} // namespace
+
+class tst_FrameWriter : public QObject
+{
+    Q_OBJECT
+
+    FakeLink m_link;
+    FakeClock m_clock;
+    std::unique_ptr<FrameWriter> m_writer;
+
+private slots:
+    void init()
+    {
+        m_link = FakeLink();
+        m_link.portOpen = true;
+        m_clock = FakeClock();
+        m_writer = std::make_unique<FrameWriter>(m_link, m_clock, FrameWriter::Threading::Caller);
+        m_writer->setFrameLineTimeNs(kFrameLineTimeNs);
+    }
+
+    void timeFrame_data()
+    {
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("midnight") << QTime(0, 0, 0) << bytes({0xFE, 0x10, 0x00, 0x00, 0x00, 0xFF});
+        QTest::newRow("23:59:59") << QTime(23, 59, 59)
+                                  << bytes({0xFE, 0x10, 0x3B, 0x3B, 0x17, 0xFF});
+        QTest::newRow("14:05:09") << QTime(14, 5, 9) << bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF});
+        QTest::newRow("milliseconds ignored")
+            << QTime(10, 20, 30, 999) << bytes({0xFE, 0x10, 0x1E, 0x14, 0x0A, 0xFF});
+    }
+
+    void timeFrame()
+    {
+        QFETCH(QTime, time);
+        QFETCH(QByteArray, frame);
+        QCOMPARE(TimeFrame(time), frame);
+    }
+
+    void syncSlot_data()
+    {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<qint64>("extraNs"); ///< below the millisecond
+        QTest::addColumn<qint64>("lineTimeUs");
+        QTest::addColumn<QDateTime>("second");
+        QTest::addColumn<qint64>("delayUs");
+        QTest::newRow("mid-second")
+            << at(QTime(14, 5, 8, 500)) << 0LL << 6250LL << at(QTime(14, 5, 9)) << 493750LL;
+        QTest::newRow("on the second")
+            << at(QTime(14, 5, 9)) << 0LL << 6250LL << at(QTime(14, 5, 10)) << 993750LL;
+        QTest::newRow("too close: the next second")
+            << at(QTime(14, 5, 8, 995)) << 0LL << 6250LL << at(QTime(14, 5, 10)) << 998750LL;
+        // 300,N,8,1: 200 ms on the line.
+        QTest::newRow("slow line")
+            << at(QTime(14, 5, 8, 700)) << 0LL << 200000LL << at(QTime(14, 5, 9)) << 100000LL;
+        QTest::newRow("slow line, too close")
+            << at(QTime(14, 5, 8, 850)) << 0LL << 200000LL << at(QTime(14, 5, 10)) << 950000LL;
+        // The clock cut to the millisecond would put writes up to a millisecond late.
+        QTest::newRow("below the millisecond")
+            << at(QTime(14, 5, 8, 500)) << 750'000LL << 6250LL << at(QTime(14, 5, 9)) << 493000LL;
+        QTest::newRow("midnight carries the new day")
+            << at(QTime(23, 59, 59, 400)) << 0LL << 6250LL
+            << QDateTime(QDate(2026, 12, 8), QTime(0, 0)) << 593750LL;
+    }
+
+    void syncSlot()
+    {
+        QFETCH(QDateTime, now);
+        QFETCH(qint64, extraNs);
+        QFETCH(qint64, lineTimeUs);
+        QFETCH(QDateTime, second);
+        QFETCH(qint64, delayUs);
+        const SyncSlot slot = nextSyncSlot(now.toMSecsSinceEpoch() * 1'000'000 + extraNs,
+                                           lineTimeUs * 1000, 3'000'000);
+        QCOMPARE(slot.second, second);
+        QCOMPARE(slot.delayNs, delayUs * 1000);
+    }
+
+    // The frame carries the second at whose start its last byte leaves: the display is
+    // never set up to a second late. A wake before the moment writes nothing yet.
+    void frameWaitsForItsMoment_data()
+    {
+        QTest::addColumn<qint64>("earlyNs");
+        QTest::newRow("a millisecond early") << 1'000'000LL;
+        QTest::newRow("a microsecond early") << 1'000LL;
+        QTest::newRow("half a second early") << 490'000'000LL;
+    }
+
+    void frameWaitsForItsMoment()
+    {
+        QFETCH(qint64, earlyNs);
+        m_writer->request();
+        QCOMPARE(m_writer->pendingSecond(), at(QTime(14, 5, 9)));
+        QCOMPARE(m_writer->nsUntilWrite(), 493'750'000);
+        m_clock.advanceNs(m_writer->nsUntilWrite() - earlyNs);
+        m_writer->writeDue();
+        QVERIFY(m_link.written.isEmpty());
+        QCOMPARE(m_writer->pendingSecond(), at(QTime(14, 5, 9)));
+        m_clock.advanceNs(earlyNs);
+        m_writer->writeDue();
+        QCOMPARE(m_link.written, QList<QByteArray>{bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF})});
+        QVERIFY(!m_writer->pendingSecond().isValid());
+    }
+
+    void lateWakeWaitsForTheNextSecond()
+    {
+        m_writer->request();
+        m_clock.advanceNs(m_writer->nsUntilWrite() + FrameWriter::kLateLimitNs + 1);
+        m_writer->writeDue();
+        QVERIFY(m_link.written.isEmpty());
+        QCOMPARE(m_writer->pendingSecond(), at(QTime(14, 5, 10)));
+        reachSlot(*m_writer, m_clock);
+        QCOMPARE(m_link.written, QList<QByteArray>{bytes({0xFE, 0x10, 0x0A, 0x05, 0x0E, 0xFF})});
+    }
+
+    void requestsWhileOneWaitsShareItsSlot()
+    {
+        m_writer->request();
+        m_clock.advanceMs(200);
+        m_writer->request();
+        reachSlot(*m_writer, m_clock);
+        const QByteArray frame = bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF});
+        QCOMPARE(m_link.written, QList<QByteArray>{frame + frame});
+    }
+
+    void clockSetWhileFrameWaits_data()
+    {
+        QTest::addColumn<int>("setMs"); ///< how far the PC clock is set while the frame waits
+        QTest::addColumn<bool>("replanned");
+        QTest::newRow("slewed by a millisecond") << 1 << false;
+        QTest::newRow("set forward 100 ms") << 100 << true;
+        QTest::newRow("set back five seconds") << -5000 << true;
+        // The monotonic clock stands still while the computer sleeps.
+        QTest::newRow("resume after an hour asleep") << 3600000 << true;
+    }
+
+    // A frame planned before the PC clock was set would carry the old second; its slot is
+    // planned again from the new time.
+    void clockSetWhileFrameWaits()
+    {
+        QFETCH(int, setMs);
+        QFETCH(bool, replanned);
+        m_writer->request();
+        const QDateTime planned = m_writer->pendingSecond();
+
+        m_clock.wall = m_clock.wall.addMSecs(setMs);
+        m_clock.advanceNs(m_writer->nsUntilWrite());
+        m_writer->writeDue();
+        if (!replanned) {
+            QCOMPARE(m_link.written, QList<QByteArray>{TimeFrame(planned.time())});
+            return;
+        }
+        QCOMPARE(m_link.written.size(), 0);
+        const QDateTime carried = m_writer->pendingSecond();
+        // The next slot of the new time: the next second, or the one after when too close.
+        const qint64 aheadMs = m_clock.wall.msecsTo(carried);
+        QVERIFY2(aheadMs > 0 && aheadMs <= 1100, qPrintable(QString::number(aheadMs)));
+        reachSlot(*m_writer, m_clock);
+        QCOMPARE(m_link.written, QList<QByteArray>{TimeFrame(carried.time())});
+    }
+
+    void outcomeIsReported_data()
+    {
+        QTest::addColumn<QString>("writeError");
+        QTest::newRow("written") << "";
+        QTest::newRow("failed") << "Could not write to /dev/x: Input/output error";
+    }
+
+    void outcomeIsReported()
+    {
+        QFETCH(QString, writeError);
+        m_link.writeError = writeError;
+        QSignalSpy written(m_writer.get(), &FrameWriter::written);
+        QSignalSpy failed(m_writer.get(), &FrameWriter::failed);
+        m_writer->request();
+        reachSlot(*m_writer, m_clock);
+        QCOMPARE(written.size(), writeError.isEmpty() ? 1 : 0);
+        QCOMPARE(failed.size(), writeError.isEmpty() ? 0 : 1);
+        if (writeError.isEmpty())
+            QCOMPARE(written.first().first().toDateTime(), at(QTime(14, 5, 9)));
+        else
+            QCOMPARE(failed.first().first().toString(), writeError);
+        QVERIFY(!m_writer->pendingSecond().isValid());
+    }
+
+    void cancelDropsTheWaitingFrames()
+    {
+        m_writer->request();
+        m_writer->cancel();
+        QVERIFY(!m_writer->pendingSecond().isValid());
+        m_clock.advanceMs(2000);
+        m_writer->writeDue();
+        QVERIFY(m_link.written.isEmpty());
+    }
+
+    // The writer's own thread, on the real clocks: the frame arrives, on its second.
+    void ownThreadWritesOnTheSecond()
+    {
+        SystemClock clock;
+        FakeLink link;
+        link.portOpen = true;
+        FrameWriter writer(link, clock, FrameWriter::Threading::OwnThread);
+        writer.setFrameLineTimeNs(kFrameLineTimeNs);
+        QSignalSpy written(&writer, &FrameWriter::written);
+        writer.request();
+        QVERIFY(written.wait(3000));
+        const QDateTime second = written.first().first().toDateTime();
+        QCOMPARE(second.time().msec(), 0);
+        QCOMPARE(link.written, QList<QByteArray>{TimeFrame(second.time())});
+        // Written no earlier than the line time before its second.
+        QVERIFY(clock.wallNs() >= second.toMSecsSinceEpoch() * 1'000'000 - kFrameLineTimeNs);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_FrameWriter)
+#include "tst_framewriter.moc"
