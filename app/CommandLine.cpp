@@ -4,7 +4,8 @@
 
 namespace {
 
-const QString kUsage = QStringLiteral("Usage: orvantide [--help] [--version]");
+const QString kUsage =
+    QStringLiteral("Usage: orvantide [--headless] [--settings FILE] [--help] [--version]");
 
 } // namespace
 
@@ -19,7 +20,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                                      QStringLiteral("Show the version and exit."));
     const QCommandLineOption systray(QStringLiteral("systray"),
                                      QStringLiteral("Accepted and ignored."));
-    parser.addOptions({help, version, systray});
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("Run without windows, as a service."));
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      QStringLiteral("Read the settings from FILE."),
+                                      QStringLiteral("FILE"));
+    parser.addOptions({help, version, systray, headless, settings});
 
     CommandLine result;
     if (!parser.parse(QStringList{QStringLiteral("orvantide")} + arguments) ||
@@ -38,11 +44,22 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                                     "with this computer's clock.\nThe settings are read from "
                                     "orvtide.ini beside the program.\n\n"
                                     "Options:\n"
-                                    "  -h, --help   Show this help and exit.\n"
-                                    "  --version    Show the version and exit.\n");
+                                    "  --headless       Run without windows, as a service: log to\n"
+                                    "                   standard error, re-read the settings on\n"
+                                    "                   SIGHUP, end on SIGTERM or SIGINT.\n"
+                                    "  --settings FILE  Read the settings from FILE.\n"
+                                    "  -h, --help       Show this help and exit.\n"
+                                    "  --version        Show the version and exit.\n");
     } else if (parser.isSet(version)) {
         result.action = Action::ShowVersion;
         result.text = QStringLiteral("orvantide %1\n").arg(QStringLiteral(ORVANTIDE_VERSION));
+    } else {
+        result.headless = parser.isSet(headless);
+        result.settingsFile = parser.value(settings);
+        if (parser.isSet(settings) && result.settingsFile.isEmpty()) {
+            result.action = Action::Error;
+            result.text = QStringLiteral("orvantide: --settings needs a file. %1\n").arg(kUsage);
+        }
     }
     return result;
 }

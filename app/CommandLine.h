@@ -3,14 +3,16 @@
 #include <QString>
 #include <QStringList>
 
-/// The program's command line: --help and --version; "-systray", which the run-at-login
-/// entry passes, is accepted and ignored. Nothing else is read from it.
+/// The program's command line: --help, --version, --headless and --settings FILE;
+/// "-systray", which the run-at-login entry passes, is accepted and ignored.
 struct CommandLine
 {
     enum class Action { Run, ShowHelp, ShowVersion, Error };
 
     Action action = Action::Run;
-    QString text; ///< what to print: the help, the version, or a one-line usage error
+    QString text;          ///< what to print: the help, the version, or a one-line usage error
+    bool headless = false; ///< run without windows, as a service
+    QString settingsFile;  ///< the settings file to use; empty: the one beside the program
 
     /// `arguments` without the program's name.
     static CommandLine parse(const QStringList &arguments);

@@ -1,9 +1,12 @@
 #include "app/CommandLine.h"
+#include "app/Service.h"
+#include "app/SingleInstance.h"
 #include "core/Clock.h"
 #include "platform/AutostartStore.h"
 #include "platform/ProfileFile.h"
 #include "platform/QtSerialLink.h"
 #include "platform/RunOnWSU.h"
+#include "platform/SystemClockSource.h"
 #ifdef Q_OS_UNIX
 #include "platform/PosixSerialLink.h"
 #endif
@@ -43,6 +46,16 @@ QString programFileName()
 #endif
 }
 
+QString unnameableFolder(const char *argv0)
+{
+    return QStringLiteral("Orvantide cannot name the folder it was started from (\"%1\"): the "
+                          "name is not valid text in this system's encoding, so the settings "
+                          "file beside the program cannot be found. Move the program to a "
+                          "folder whose name is valid text, or name the settings file with "
+                          "--settings.")
+        .arg(QString::fromLocal8Bit(argv0));
+}
+
 /// The port while the event loop runs; null once it has returned.
 SerialLink *g_openLink = nullptr;
 
@@ -69,6 +82,19 @@ int main(int argc, char *argv[])
         return error ? 2 : 0;
     }
 
+    if (commandLine.headless) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Orvantide"));
+        const QString folder = programFolder();
+        if (commandLine.settingsFile.isEmpty() && folder.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(unnameableFolder(argv[0])));
+            return 2;
+        }
+        return runService(commandLine.settingsFile.isEmpty()
+                              ? folder + QStringLiteral("orvtide.ini")
+                              : QFileInfo(commandLine.settingsFile).absoluteFilePath());
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvantide"));
     // The program lives on in the notification area with no window shown.
@@ -77,30 +103,46 @@ int main(int argc, char *argv[])
     // Without the name of its folder the program cannot find its settings file.
     const QString folder = programFolder();
     MessageBoxes messageBoxes;
-    if (folder.isEmpty()) {
-        const QString message =
-            QStringLiteral("Orvantide cannot name the folder it was started from (\"%1\"): the "
-                           "name is not valid text in this system's encoding, so the settings "
-                           "file beside the program cannot be found. Move the program to a "
-                           "folder whose name is valid text.")
-                .arg(QString::fromLocal8Bit(argv[0]));
+    if (folder.isEmpty() && commandLine.settingsFile.isEmpty()) {
+        const QString message = unnameableFolder(argv[0]);
         std::fprintf(stderr, "%s\n", qPrintable(message));
         messageBoxes.critical(nullptr, message);
         return 2;
     }
+    const QString settingsPath = commandLine.settingsFile.isEmpty()
+                                     ? folder + QStringLiteral("orvtide.ini")
+                                     : QFileInfo(commandLine.settingsFile).absoluteFilePath();
 
-    ProfileSettingsStore settingsStore(folder + QStringLiteral("orvtide.ini"));
+    // A second start for the same settings file brings the running window forward.
+    SingleInstance instance(settingsPath, SingleInstance::Kind::Windowed);
+    if (SingleInstance::Other other; !instance.claim(&other)) {
+        if (other.answered && other.kind == SingleInstance::Kind::Windowed)
+            return 0;
+        const QString message =
+            QStringLiteral("Orvantide already runs for the settings file \"%1\": %2.")
+                .arg(settingsPath, other.answered ? SingleInstance::describe(other)
+                                                  : QStringLiteral("another program"));
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        messageBoxes.information(nullptr, message);
+        return 1;
+    }
+
+    ProfileSettingsStore settingsStore(settingsPath);
 #ifdef Q_OS_UNIX
     PosixSerialLink link;
 #else
     QtSerialLink link;
 #endif
     SystemClock clock;
+    SystemClockSource clockSource;
     const std::unique_ptr<AutostartStore> autostart =
         createAutostartStore(QStringLiteral("Orvantide"));
     RunOnWSU runAtLogin(*autostart, folder + programFileName());
-    frmMain window(
-        {link, clock, runAtLogin, settingsStore, messageBoxes, SerialPorts::availableDevices});
+    WindowParts parts{link,          clock,        runAtLogin,
+                      settingsStore, messageBoxes, [] { return SerialPorts::available(); }};
+    parts.clockSource = &clockSource;
+    frmMain window(parts);
+    QObject::connect(&instance, &SingleInstance::showRequested, &window, &frmMain::restore);
     // A log-out, a service manager or Ctrl+C ends the program as Exit does: the port is
     // closed, so nothing of it is left to stop the next user's instance.
     TerminationSignals termination;

@@ -56,6 +56,7 @@ public:
     }
     void showPortLent() override {}
     void startUpSynced() override {}
+    void showPcClockState(const QDateTime &) override {}
 };
 
 // The floor, in plain C: the frame of each next second, its write started the line time

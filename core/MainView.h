@@ -21,4 +21,7 @@ public:
     virtual void showPortLent() = 0;
     /// Start-up's first frame was written: the window may give way.
     virtual void startUpSynced() = 0;
+    /// The PC clock is not synchronised to a time source since `since`; invalid: it is, or
+    /// nobody can tell, or the warning is off.
+    virtual void showPcClockState(const QDateTime &unsynchronisedSince) = 0;
 };

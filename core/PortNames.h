@@ -3,6 +3,17 @@
 #include <QString>
 #include <optional>
 
+/// A serial port the system reports, as the settings dialog offers it.
+struct PortChoice
+{
+    /// What CommPort stores: the port's stable name (/dev/serial/by-id/...) where it has
+    /// one, so that a USB adapter keeps its name whichever socket it is plugged into; else
+    /// its device.
+    QString value;
+    QString device;      ///< the device it is now, e.g. /dev/ttyUSB0 or COM7
+    QString description; ///< what it is: description, maker, serial number; may be empty
+};
+
 /// How the settings name a serial port: by the platform's port number or by a device path.
 namespace PortNames {
 

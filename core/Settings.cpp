@@ -48,6 +48,15 @@ const Field kFields[] = {
          return valid;
      },
      [](const Settings &settings) { return settings.lineSettings; }},
+    {SettingsKey::WarnUnsynchronised, "Sync", "WarnUnsynchronised",
+     [](const QString &text, Settings &settings, QString *expected) {
+         const QString value = text.trimmed();
+         settings.warnUnsynchronised = value != QLatin1String("0");
+         *expected = QStringLiteral("It must be 1 (warn when the PC clock is not synchronised "
+                                    "to a time source) or 0 (never warn); absent means 1.");
+         return value.isEmpty() || value == QLatin1String("0") || value == QLatin1String("1");
+     },
+     [](const Settings &settings) { return QString::number(settings.warnUnsynchronised ? 1 : 0); }},
     {SettingsKey::IntervalIndex, "Settings", "SyncInt", nullptr,
      [](const Settings &settings) { return QString::number(settings.intervalIndex); }},
 };

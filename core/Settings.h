@@ -11,16 +11,20 @@ struct Settings
     QString lineSettings; ///< [Settings] Setting: "baud,parity,data,stop"
     qint16 interval = 0;  ///< [Sync] Interval: minutes between two periodic syncs
     int intervalIndex = -1; ///< [Settings] SyncInt: the dialog's list entry; stored, never read
+    /// [Sync] WarnUnsynchronised: say when the PC clock itself is not synchronised to a
+    /// time source; "0" turns it off (a clock kept by other means), absent means on.
+    bool warnUnsynchronised = true;
 
     bool operator==(const Settings &other) const
     {
         return commPort == other.commPort && lineSettings == other.lineSettings &&
-               interval == other.interval && intervalIndex == other.intervalIndex;
+               interval == other.interval && intervalIndex == other.intervalIndex &&
+               warnUnsynchronised == other.warnUnsynchronised;
     }
 };
 
 /// The keys of the settings file, one for each field of Settings.
-enum class SettingsKey { Interval, CommPort, LineSettings, IntervalIndex };
+enum class SettingsKey { Interval, CommPort, LineSettings, IntervalIndex, WarnUnsynchronised };
 
 /// Where the settings are kept: the settings file; tests keep them in memory.
 class SettingsStore

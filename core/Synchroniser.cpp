@@ -1,6 +1,7 @@
 #include "core/Synchroniser.h"
 
 #include "core/ClockTicker.h"
+#include "core/ClockWatch.h"
 #include "core/Log.h"
 #include "core/MainView.h"
 #include "core/MinuteSchedule.h"
@@ -10,7 +11,8 @@ Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
                            FrameWriter::Threading threading, QObject *parent)
     : QObject(parent), m_view(view), m_port(new PortKeeper(link, clock, this)),
       m_writer(new FrameWriter(link, clock, threading, this)),
-      m_ticker(new ClockTicker(clock, this)), m_schedule(new MinuteSchedule(this))
+      m_ticker(new ClockTicker(clock, this)), m_schedule(new MinuteSchedule(this)),
+      m_watch(new ClockWatch(nullptr, clock, this))
 {
     connect(m_ticker, &ClockTicker::secondChanged, this,
             [this](const QTime &time) { m_view.showClock(time); });
@@ -18,6 +20,7 @@ Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
     // scheduled sync.
     connect(m_ticker, &ClockTicker::stepped, this, &Synchroniser::syncNow);
     connect(m_ticker, &ClockTicker::ticked, this, [this] {
+        m_watch->check(); // once a minute at the most
         if (m_port->dueForRetry()) {
             qCInfo(lcSync) << "reconnecting";
             syncNow();
@@ -28,6 +31,13 @@ Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
     connect(m_port, &PortKeeper::deviceReturned, this, &Synchroniser::syncNow);
     connect(m_writer, &FrameWriter::written, this, &Synchroniser::frameWritten);
     connect(m_writer, &FrameWriter::failed, this, &Synchroniser::closePort);
+    connect(m_watch, &ClockWatch::changed, this,
+            [this](const QDateTime &since) { m_view.showPcClockState(since); });
+}
+
+void Synchroniser::setClockSource(const ClockSource *source)
+{
+    m_watch->setSource(source);
 }
 
 Synchroniser::~Synchroniser()
@@ -40,6 +50,7 @@ Synchroniser::StartUpResult Synchroniser::start(const Settings &settings)
     qCInfo(lcSync).noquote() << "start-up: port" << settings.commPort << "line"
                              << settings.lineSettings << "interval" << settings.interval << "min";
     m_ticker->start();
+    m_watch->setEnabled(settings.warnUnsynchronised);
     m_schedule->setInterval(settings.interval);
     m_schedule->start();
     m_port->setSettings(settings);
@@ -92,6 +103,7 @@ void Synchroniser::apply(const Settings &settings)
     m_port->setSettings(settings);
     m_port->takeBack();
     m_port->setWanted(true);
+    m_watch->setEnabled(settings.warnUnsynchronised);
     m_schedule->setInterval(settings.interval);
     m_schedule->start();
     syncNow();
@@ -120,6 +132,7 @@ void Synchroniser::frameWritten(const QDateTime &second)
     if (!m_port->isOpen())
         return;
     m_view.showSynced(second);
+    m_watch->check();
     if (m_startUpFrame) {
         m_startUpFrame = false;
         m_view.startUpSynced();

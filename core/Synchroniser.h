@@ -5,7 +5,9 @@
 
 #include <QObject>
 
+class ClockSource;
 class ClockTicker;
+class ClockWatch;
 class Clock;
 class MainView;
 class MinuteSchedule;
@@ -43,11 +45,14 @@ public:
     void apply(const Settings &settings);
     /// Closes the port and stops everything.
     void shutDown();
+    /// Where the system tells whether the PC clock is synchronised; none by default.
+    void setClockSource(const ClockSource *source);
 
     PortKeeper &port() const { return *m_port; }
     FrameWriter &writer() const { return *m_writer; }
     ClockTicker &ticker() const { return *m_ticker; }
     MinuteSchedule &schedule() const { return *m_schedule; }
+    ClockWatch &clockWatch() const { return *m_watch; }
 
 private:
     bool openPort();
@@ -60,5 +65,6 @@ private:
     FrameWriter *m_writer;
     ClockTicker *m_ticker;
     MinuteSchedule *m_schedule;
+    ClockWatch *m_watch;
     bool m_startUpFrame = false; ///< the waiting frame is start-up's first
 };

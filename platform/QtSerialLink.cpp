@@ -1,7 +1,10 @@
 #include "platform/QtSerialLink.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QIODevice>
+#include <QMap>
 #include <QSerialPortInfo>
 
 namespace {
@@ -116,12 +119,43 @@ bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QSt
 
 namespace SerialPorts {
 
-QStringList availableDevices()
+QString stableNamesFolder()
 {
-    QStringList devices;
-    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
-        devices << port.systemLocation();
-    return devices;
+    return QStringLiteral("/dev/serial/by-id");
+}
+
+QList<PortChoice> available(const QString &stableNames)
+{
+    // The stable names are links to the devices: device -> its stable name.
+    QMap<QString, QString> stableName;
+    for (const QFileInfo &link :
+         QDir(stableNames)
+             .entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString device = link.canonicalFilePath();
+        if (link.isSymLink() && !device.isEmpty() && !stableName.contains(device))
+            stableName.insert(device, link.absoluteFilePath());
+    }
+    QList<PortChoice> choices;
+    QStringList listed;
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
+        const QString device = port.systemLocation();
+        const QString canonical = QFileInfo(device).canonicalFilePath();
+        QStringList about;
+        for (const QString &part : {port.description(), port.manufacturer()}) {
+            if (!part.isEmpty() && !about.contains(part))
+                about << part;
+        }
+        if (!port.serialNumber().isEmpty())
+            about << QStringLiteral("serial number %1").arg(port.serialNumber());
+        choices.append(
+            {stableName.value(canonical, device), device, about.join(QStringLiteral(", "))});
+        listed << canonical;
+    }
+    for (auto it = stableName.cbegin(); it != stableName.cend(); ++it) {
+        if (!listed.contains(it.key()))
+            choices.append({it.value(), it.key(), QString()});
+    }
+    return choices;
 }
 
 } // namespace SerialPorts

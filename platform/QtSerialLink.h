@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/PortNames.h"
 #include "core/SerialLink.h"
 
 #include <QByteArray>
@@ -31,7 +32,11 @@ bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QSt
 
 namespace SerialPorts {
 
-/// The devices of the serial ports the system reports, such as /dev/ttyUSB0 or COM7.
-QStringList availableDevices();
+/// Where Linux gives serial adapters names that stay the same from plug to plug.
+QString stableNamesFolder();
+
+/// The serial ports the system reports, and the devices `stableNames` holds links to
+/// (a stand-in folder for tests), each under its stable name where it has one.
+QList<PortChoice> available(const QString &stableNames = stableNamesFolder());
 
 } // namespace SerialPorts

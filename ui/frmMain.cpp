@@ -46,6 +46,7 @@ frmMain::frmMain(const WindowParts &parts, QWidget *parent)
     : QMainWindow(parent), m_parts(parts),
       m_core(new Synchroniser(parts.link, parts.clock, *this, parts.threading, this))
 {
+    m_core->setClockSource(parts.clockSource);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("KV7R/9R Orvantide"));
     setWindowIcon(clockIcon());
@@ -159,7 +160,7 @@ void frmMain::mnuSettingClick()
                 return SettingsFile::save(settings, keys, m_parts.settingsStore, error);
             },
             m_parts.runAtLogin, m_parts.messageBoxes,
-            m_parts.availablePorts ? m_parts.availablePorts() : QStringList(), this);
+            m_parts.availablePorts ? m_parts.availablePorts() : QList<PortChoice>(), this);
         connect(m_frmSetting, &frmSetting::closedWith, this, [this](const Settings &settings) {
             m_settings = settings;
             m_core->apply(settings);
@@ -244,8 +245,31 @@ void frmMain::showPortLent()
 
 void frmMain::setStatus(const QString &text, const QString &detail)
 {
-    m_lblStamp->setText(text);
-    m_lblStamp->setToolTip(detail);
+    m_statusText = text;
+    m_statusDetail = detail;
+    showStatus();
+}
+
+void frmMain::showPcClockState(const QDateTime &unsynchronisedSince)
+{
+    m_clockWarning =
+        unsynchronisedSince.isValid()
+            ? QStringLiteral("The PC clock is not synchronised to a time source (since %1); the "
+                             "display follows it all the same.")
+                  .arg(QLocale().toString(unsynchronisedSince, QLocale::ShortFormat))
+            : QString();
+    showStatus();
+}
+
+void frmMain::showStatus()
+{
+    m_lblStamp->setText(m_statusText);
+    QStringList tip{m_statusDetail, m_clockWarning};
+    tip.removeAll(QString());
+    m_lblStamp->setToolTip(tip.join(QStringLiteral("\n\n")));
+    QStringList iconTip{QStringLiteral("Orvantide"), m_statusText, m_clockWarning};
+    iconTip.removeAll(QString());
+    m_tray->setToolTip(iconTip.join(QLatin1Char('\n')));
 }
 
 void frmMain::startUpSynced()

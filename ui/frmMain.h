@@ -10,6 +10,7 @@
 #include <functional>
 
 class Clock;
+class ClockSource;
 class MessageBoxes;
 class QLabel;
 class QLocale;
@@ -30,10 +31,12 @@ struct WindowParts
     SettingsStore &settingsStore;
     MessageBoxes &messageBoxes;
     /// The serial ports the system reports, for the settings dialog's list.
-    std::function<QStringList()> availablePorts;
+    std::function<QList<PortChoice>()> availablePorts;
     /// Whether the desktop has a notification area; empty: the desktop is asked.
     std::function<bool()> trayAvailable = {};
     FrameWriter::Threading threading = FrameWriter::Threading::OwnThread;
+    /// Where the system tells whether the PC clock is synchronised; null: nowhere.
+    const ClockSource *clockSource = nullptr;
 };
 
 /// The main window: the running clock, the status line and "SYNC NOW". A thin shell that
@@ -71,6 +74,7 @@ public:
     void showPortNotOpen(const QString &reason) override;
     void showPortLent() override;
     void startUpSynced() override;
+    void showPcClockState(const QDateTime &unsynchronisedSince) override;
 
     /// The date and time of a sync as the status line shows them: the locale's short date
     /// and its time with seconds ("12/7/26 10:03:07 AM" in en_US), so that two syncs
@@ -90,11 +94,16 @@ private:
     /// one, a minimised window hides behind its icon.
     void lookForTrayAgain();
     void setStatus(const QString &text, const QString &detail);
+    /// Shows the status and the PC clock's state on the status line and the icon.
+    void showStatus();
 
     WindowParts m_parts;
     Settings m_settings;
     Synchroniser *m_core;
     bool m_registeredAtStartUp = false;
+    QString m_statusText;
+    QString m_statusDetail;
+    QString m_clockWarning; ///< the PC clock is not synchronised; empty while it is
     QLabel *m_lblClk = nullptr;
     QLabel *m_lblStamp = nullptr;
     QPushButton *m_cmdSync = nullptr;

@@ -54,7 +54,7 @@ void widenToFit(QWidget *widget, int needed)
 } // namespace
 
 frmSetting::frmSetting(const Settings &settings, Save save, RunOnWSU &runAtLogin,
-                       MessageBoxes &boxes, const QStringList &systemPorts, QWidget *parent)
+                       MessageBoxes &boxes, const QList<PortChoice> &systemPorts, QWidget *parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
@@ -129,20 +129,25 @@ void frmSetting::buildControls()
     setFixedSize(width() + std::max(0, rightEdge(this) - dialogRight), height());
 }
 
-void frmSetting::load(const QStringList &systemPorts)
+void frmSetting::load(const QList<PortChoice> &systemPorts)
 {
-    // "1" to "6", then the ports the system reports that those don't already name.
-    QStringList ports;
+    // "1" to "6", then the ports the system reports that those don't already name, each
+    // with what it is. Choosing one puts its stable name, the value stored, in the box.
     QStringList named;
     for (int n = 1; n <= 6; ++n) {
-        ports << QString::number(n);
+        m_cboCOM->addItem(QString::number(n), QString::number(n));
         named << PortNames::deviceForNumber(n);
     }
-    for (const QString &device : systemPorts) {
-        if (!named.contains(device))
-            ports << device;
+    for (const PortChoice &port : systemPorts) {
+        if (named.contains(port.value))
+            continue;
+        m_cboCOM->addItem(port.description.isEmpty()
+                              ? port.value
+                              : QStringLiteral("%1 (%2)").arg(port.value, port.description),
+                          port.value);
     }
-    m_cboCOM->addItems(ports);
+    connect(m_cboCOM, &QComboBox::activated, this,
+            [this](int index) { m_cboCOM->setEditText(m_cboCOM->itemData(index).toString()); });
     m_cboCOM->view()->setMinimumWidth(m_cboCOM->view()->sizeHintForColumn(0) + 24);
     m_cboSync->addItems(SyncIntervals::names());
     m_cboSync->view()->setMinimumWidth(m_cboSync->view()->sizeHintForColumn(0) + 24);

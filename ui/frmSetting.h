@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/PortNames.h"
 #include "core/Settings.h"
 
 #include <QWidget>
@@ -25,7 +26,7 @@ public:
 
     /// `systemPorts`: the serial ports the system reports, offered after "1" to "6".
     frmSetting(const Settings &settings, Save save, RunOnWSU &runAtLogin, MessageBoxes &boxes,
-               const QStringList &systemPorts, QWidget *parent = nullptr);
+               const QList<PortChoice> &systemPorts, QWidget *parent = nullptr);
 
     /// The settings as the dialog has them.
     const Settings &settings() const { return m_settings; }
@@ -46,7 +47,7 @@ protected:
 
 private:
     void buildControls();
-    void load(const QStringList &systemPorts);
+    void load(const QList<PortChoice> &systemPorts);
 
     Settings m_settings;
     Save m_save;

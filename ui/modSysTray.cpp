@@ -122,3 +122,10 @@ void modSysTray::deleteIcon()
     m_data.added = false;
     m_icon->hide();
 }
+
+void modSysTray::setToolTip(const QString &tip)
+{
+    m_data.tip = tip;
+    if (m_icon)
+        m_icon->setToolTip(tip);
+}

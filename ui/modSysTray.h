@@ -15,8 +15,8 @@ struct TrayIconData
     QIcon icon;
 };
 
-/// The notification-area icon: the clock icon with the tooltip "Orvantide"; a left click
-/// asks for the window to be restored, a right click opens the popup menu.
+/// The notification-area icon: the clock icon with a tooltip that starts with "Orvantide"; a left
+/// click asks for the window to be restored, a right click opens the popup menu.
 ///
 /// The icon object is made the first time the icon is added, not before: Qt decides once
 /// per process, as the first icon object is made, whether the desktop's notification area
@@ -39,6 +39,8 @@ public:
     void addIcon();
     /// Removes the icon; does nothing when it is not shown.
     void deleteIcon();
+    /// The icon's tooltip: "Orvantide" and, on further lines, how things stand.
+    void setToolTip(const QString &tip);
 
     const TrayIconData &iconData() const { return m_data; }
     /// The icon object; nullptr until the icon is first added.

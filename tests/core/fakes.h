@@ -3,6 +3,7 @@
 // view that remembers what it was told and settings kept in memory.
 
 #include "core/Clock.h"
+#include "core/ClockWatch.h"
 #include "core/FrameWriter.h"
 #include "core/MainView.h"
 #include "core/SerialLink.h"
@@ -113,6 +114,9 @@ public:
     }
     void showPortLent() override { setStatus(Status::PortLent); }
     void startUpSynced() override { ++startUps; }
+    void showPcClockState(const QDateTime &since) override { unsynchronisedSince << since; }
+
+    QList<QDateTime> unsynchronisedSince; ///< each change of the PC clock's state
 
     QString reason() const { return notOpenReasons.value(notOpenReasons.size() - 1); }
 
@@ -151,6 +155,20 @@ public:
         }
         values.insert(section + QLatin1Char('/') + key, value);
         return true;
+    }
+};
+
+/// The system's word on the PC clock, set by the test.
+class FakeClockSource : public ClockSource
+{
+public:
+    std::optional<ClockSourceState> state; ///< no value: the system does not tell
+    mutable int queries = 0;
+
+    std::optional<ClockSourceState> query() const override
+    {
+        ++queries;
+        return state;
     }
 };
 

@@ -32,19 +32,25 @@ private slots:
         QTest::addColumn<QString>("commPort");
         QTest::addColumn<QString>("line");
         QTest::addColumn<int>("interval");
+        QTest::addColumn<bool>("warn");
         QTest::newRow("CR LF") << QByteArray("[Settings]\r\nCommPort=1\r\n"
                                              "Setting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n")
                                << "1"
-                               << "9600,N,8,1" << 60;
+                               << "9600,N,8,1" << 60 << true;
         QTest::newRow("blanks and sign")
             << QByteArray("[Settings]\nCommPort= +3 \nSetting=19200,e,7,2\n[Sync]\nInterval= -0 \n")
             << "+3"
-            << "19200,e,7,2" << 0;
+            << "19200,e,7,2" << 0 << true;
         QTest::newRow("device path, keys in any order")
             << QByteArray("[Sync]\nInterval=720\n[Settings]\nSetting=300,N,8,2\n"
                           "CommPort=/dev/ttyUSB0\nSyncInt=3\n")
             << "/dev/ttyUSB0"
-            << "300,N,8,2" << 720;
+            << "300,N,8,2" << 720 << true;
+        QTest::newRow("PC clock warning off")
+            << QByteArray("[Settings]\nCommPort=1\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n"
+                          "WarnUnsynchronised=0\n")
+            << "1"
+            << "9600,N,8,1" << 60 << false;
     }
 
     void load()
@@ -53,6 +59,7 @@ private slots:
         QFETCH(QString, commPort);
         QFETCH(QString, line);
         QFETCH(int, interval);
+        QFETCH(bool, warn);
         writeSettings(file);
         ProfileSettingsStore store(path());
         const SettingsLoad loaded = SettingsFile::load(store);
@@ -60,6 +67,7 @@ private slots:
         QCOMPARE(loaded.settings->commPort, commPort);
         QCOMPARE(loaded.settings->lineSettings, line);
         QCOMPARE(int(loaded.settings->interval), interval);
+        QCOMPARE(loaded.settings->warnUnsynchronised, warn);
         QCOMPARE(readFile(path()), file);
     }
 
@@ -97,6 +105,8 @@ private slots:
             << QByteArray(good).replace("CommPort=1", QByteArray("CommPort=/dev/pts/1", 19) +
                                                           QByteArray(1, '\0') + "more")
             << "key CommPort: \"/dev/pts/1\\x00more\"";
+        QTest::newRow("PC clock warning neither 0 nor 1")
+            << QByteArray(good + "WarnUnsynchronised=no\n") << "key WarnUnsynchronised: \"no\"";
         QTest::newRow("control character in the line settings")
             << with("9600,N,8,1", "9600,N,8,1\x01") << "key Setting: \"9600,N,8,1\\x01\"";
     }

@@ -1,6 +1,7 @@
 #include "core/fakes.h"
 
 #include "core/ClockTicker.h"
+#include "core/ClockWatch.h"
 #include "core/MinuteSchedule.h"
 #include "core/PortKeeper.h"
 #include "core/Synchroniser.h"
@@ -352,6 +353,62 @@ private slots:
         QCOMPARE(m_view.status, Status::Synced);
         m_sync->schedule().minutePassed();
         QVERIFY(m_sync->writer().pendingSecond().isValid());
+    }
+
+    void pcClockState_data()
+    {
+        QTest::addColumn<bool>("told");         ///< the system says anything
+        QTest::addColumn<bool>("synchronised"); ///< what it says
+        QTest::addColumn<bool>("warn");         ///< the setting
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("synchronised") << true << true << true << false;
+        QTest::newRow("not synchronised") << true << false << true << true;
+        QTest::newRow("the system does not tell") << false << false << true << false;
+        QTest::newRow("warning turned off") << true << false << false << false;
+    }
+
+    // The display follows the PC clock, synchronised or not; the view learns when the PC
+    // clock is itself not synchronised, and since when. The system is asked at a sync and
+    // once a minute at the most.
+    void pcClockState()
+    {
+        QFETCH(bool, told);
+        QFETCH(bool, synchronised);
+        QFETCH(bool, warn);
+        QFETCH(bool, warned);
+        FakeClockSource source;
+        if (told)
+            source.state = ClockSourceState{synchronised, 16'000'000};
+        m_sync->setClockSource(&source);
+        Settings settings = settingsFor(QStringLiteral("/dev/x"));
+        settings.warnUnsynchronised = warn;
+        m_sync->start(settings);
+        reachSlot();
+        QCOMPARE(m_link.written.size(), 1);
+        const QList<QDateTime> expected =
+            warned ? QList<QDateTime>{at(QTime(14, 5, 8, 993))} : QList<QDateTime>{};
+        QCOMPARE(m_view.unsynchronisedSince, expected);
+        const int asked = source.queries;
+        QCOMPARE(asked, warn ? 1 : 0);
+
+        // Within the minute: not asked again, however often it ticks or syncs.
+        for (int i = 0; i < 100; ++i) {
+            m_clock.advanceMs(500);
+            m_sync->ticker().tick();
+        }
+        m_sync->syncNow();
+        reachSlot();
+        QCOMPARE(source.queries, asked);
+        if (!warn)
+            return;
+        // Synchronised again, a minute later.
+        source.state = ClockSourceState{true, 0};
+        m_clock.advanceMs(10'000);
+        m_sync->ticker().tick();
+        QCOMPARE(source.queries, asked + 1);
+        QCOMPARE(m_view.unsynchronisedSince.size(), warned ? 2 : 0);
+        if (warned)
+            QVERIFY(!m_view.unsynchronisedSince.last().isValid());
     }
 
     void shutDownClosesThePort()

@@ -151,6 +151,33 @@ private slots:
         QCOMPARE(PortNames::deviceForNumber(number), device);
     }
 
+    // A USB adapter is offered under its /dev/serial/by-id name, which stays the same
+    // whichever socket it is plugged into; a pty stands in for the adapter.
+    void stableNamesAreOffered()
+    {
+        Pty adapter;
+        QTemporaryDir byId;
+        const QString stable =
+            byId.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
+        QVERIFY(QFile::link(adapter.path, stable));
+        QVERIFY(QFile::link(QStringLiteral("/nonexistent/ttyUSB9"),
+                            byId.filePath(QStringLiteral("dangling"))));
+        const QList<PortChoice> ports = SerialPorts::available(byId.path());
+        const auto found = std::find_if(ports.cbegin(), ports.cend(), [&](const PortChoice &port) {
+            return port.value == stable;
+        });
+        QVERIFY(found != ports.cend());
+        QCOMPARE(found->device, QFileInfo(adapter.path).canonicalFilePath());
+        for (const PortChoice &port : ports)
+            QVERIFY2(!port.value.endsWith(QLatin1String("dangling")), qPrintable(port.value));
+        // The stable name works as a port.
+        PosixSerialLink link;
+        QString error;
+        QVERIFY2(link.open(stable, LineSettings(), &error), qPrintable(error));
+        QVERIFY(link.write(kFrame, &error));
+        QCOMPARE(adapter.read(6), kFrame);
+    }
+
     void writeCountsOnlyDrainedBytes_data()
     {
         QTest::addColumn<qint64>("budget");

@@ -85,6 +85,47 @@ private slots:
         QLocale::setDefault(QLocale::system());
     }
 
+    void tooltipsSayHowThingsStand_data()
+    {
+        QTest::addColumn<QString>("openError");
+        QTest::addColumn<bool>("clockUnsynchronised");
+        QTest::addColumn<QString>("iconTip");
+        QTest::addColumn<QString>("statusTip");
+        const QString warning = "The PC clock is not synchronised to a time source (since "
+                                "07/12/2026 14:05); the display follows it all the same.";
+        QTest::newRow("synced") << "" << false << "Orvantide\nLast Sync at 07/12/2026 14:05:09"
+                                << "";
+        QTest::newRow("port not open")
+            << "Could not open /dev/fake: gone" << false << "Orvantide\nPort Not Open"
+            << "Could not open /dev/fake: gone";
+        QTest::newRow("synced, PC clock adrift")
+            << "" << true << "Orvantide\nLast Sync at 07/12/2026 14:05:09\n" + warning << warning;
+        QTest::newRow("port not open, PC clock adrift")
+            << "Could not open /dev/fake: gone" << true << "Orvantide\nPort Not Open\n" + warning
+            << "Could not open /dev/fake: gone\n\n" + warning;
+    }
+
+    // The icon's tooltip and the status line's say how things stand, the PC clock's own
+    // synchronisation among them.
+    void tooltipsSayHowThingsStand()
+    {
+        QFETCH(QString, openError);
+        QFETCH(bool, clockUnsynchronised);
+        QFETCH(QString, iconTip);
+        QFETCH(QString, statusTip);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        m_trayAvailable = true;
+        m_link.openError = openError;
+        QVERIFY(m_window->load());
+        reachSlot();
+        if (clockUnsynchronised)
+            m_window->showPcClockState(m_clock.now());
+        m_window->tray().addIcon();
+        QCOMPARE(m_window->tray().trayIcon()->toolTip(), iconTip);
+        QCOMPARE(child<QLabel>("lblStamp")->toolTip(), statusTip);
+        QLocale::setDefault(QLocale::system());
+    }
+
     void syncTimeText_data()
     {
         QTest::addColumn<QString>("locale");
@@ -136,7 +177,7 @@ private slots:
         QCOMPARE(bool(m_window->windowState() & Qt::WindowMinimized), !tray);
         if (tray) {
             QSystemTrayIcon *icon = m_window->tray().trayIcon();
-            QCOMPARE(icon->toolTip(), QStringLiteral("Orvantide"));
+            QVERIFY(icon->toolTip().startsWith(QLatin1String("Orvantide\nLast Sync at ")));
             QVERIFY(!icon->icon().isNull());
             QVERIFY(icon->contextMenu() == child<QMenu>("mPopupSys"));
         }

@@ -179,6 +179,33 @@ private slots:
         QCOMPARE(sync->currentIndex(), index);
     }
 
+    // The system's ports follow "1" to "6" with what each is; choosing one puts its stable
+    // name in the box, and that name is what is stored.
+    void systemPortsOfferTheirStableNames()
+    {
+        m_systemPorts = {{"/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0", "/dev/ttyUSB0",
+                          "FT232R USB UART, FTDI, serial number A50285BI"},
+                         {"/dev/ttyACM0", "/dev/ttyACM0", ""},
+                         {"/dev/ttyS0", "/dev/ttyS0", "16550A"}};
+        frmSetting *dialog = openDialog();
+        auto *com = child<QComboBox>(dialog, "cboCOM");
+        QStringList shown;
+        for (int i = 6; i < com->count(); ++i)
+            shown << com->itemText(i);
+        QCOMPARE(shown, (QStringList{"/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0 "
+                                     "(FT232R USB UART, FTDI, serial number A50285BI)",
+                                     "/dev/ttyACM0"}));
+        com->setCurrentIndex(6);
+        emit com->activated(6);
+        QCOMPARE(com->currentText(),
+                 QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0"));
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+        dialog->close();
+        QCOMPARE(stored("Settings", "CommPort"),
+                 QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0"));
+        m_systemPorts.clear();
+    }
+
     void set_data()
     {
         QTest::addColumn<int>("startInterval");

@@ -45,7 +45,7 @@ protected:
     std::unique_ptr<ProfileSettingsStore> m_settingsStore;
     RecordingBoxes m_boxes;
     bool m_trayAvailable = false; ///< whether the desktop has a notification area
-    QStringList m_systemPorts;    ///< the serial ports the system reports
+    QList<PortChoice> m_systemPorts; ///< the serial ports the system reports
     frmMain *m_window = nullptr;
 
     /// Fresh fakes and settings, and a new window on them (not yet loaded). The settings

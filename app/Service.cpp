@@ -1,0 +1,103 @@
+#include "app/Service.h"
+
+#include "app/SingleInstance.h"
+#include "core/Clock.h"
+#include "core/Log.h"
+#include "core/MainView.h"
+#include "core/Settings.h"
+#include "core/Synchroniser.h"
+#include "platform/ProfileFile.h"
+#include "platform/SystemClockSource.h"
+#include "platform/TerminationSignals.h"
+#ifdef Q_OS_UNIX
+#include "platform/PosixSerialLink.h"
+#else
+#include "platform/QtSerialLink.h"
+#endif
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+/// The core's log is the service's output; what the view hears it has logged already.
+class LoggedView : public MainView
+{
+public:
+    void showClock(const QTime &) override {}
+    void showSynced(const QDateTime &) override {}
+    void showPortNotOpen(const QString &) override {}
+    void showPortLent() override {}
+    void startUpSynced() override {}
+    void showPcClockState(const QDateTime &) override {}
+};
+
+/// One line on standard error for each message: under systemd, one journal entry each.
+void logLine(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    QString line = message;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int runService(const QString &settingsPath)
+{
+    qInstallMessageHandler(logLine);
+    QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
+
+    SingleInstance instance(settingsPath, SingleInstance::Kind::Headless);
+    if (SingleInstance::Other other; !instance.claim(&other)) {
+        qCritical().noquote() << QStringLiteral(
+                                     "Orvantide already runs for the settings file \"%1\": %2.")
+                                     .arg(settingsPath, other.answered
+                                                            ? SingleInstance::describe(other)
+                                                            : QStringLiteral("another program"));
+        return 1;
+    }
+
+    ProfileSettingsStore store(settingsPath);
+    const SettingsLoad loaded = SettingsFile::load(store);
+    if (!loaded.settings) {
+        qCritical().noquote() << loaded.error;
+        return 2;
+    }
+
+#ifdef Q_OS_UNIX
+    PosixSerialLink link;
+#else
+    QtSerialLink link;
+#endif
+    SystemClock clock;
+    SystemClockSource clockSource;
+    LoggedView view;
+    Synchroniser sync(link, clock, view);
+    sync.setClockSource(&clockSource);
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &sync, [&](int signal) {
+#ifdef SIGHUP
+        if (signal == SIGHUP) {
+            // The settings file again, as an administrator expects of a daemon; a file
+            // that cannot be used leaves the settings in use as they are.
+            const SettingsLoad reloaded = SettingsFile::load(store);
+            if (!reloaded.settings) {
+                qCritical().noquote() << reloaded.error << "The settings in use stay.";
+                return;
+            }
+            qCInfo(lcSync).noquote() << "SIGHUP: settings read again from" << settingsPath;
+            sync.apply(*reloaded.settings);
+            return;
+        }
+#endif
+        qCInfo(lcSync) << "signal" << signal << "received: port closed, ending";
+        sync.shutDown();
+        QCoreApplication::quit();
+    });
+    sync.start(*loaded.settings);
+    return QCoreApplication::exec();
+}

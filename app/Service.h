@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+/// The service mode: the same synchronisation with no windows, no notification icon and
+/// no display connection. Logs each start-up, frame, failure and reconnect to standard
+/// error, one line each; SIGHUP reads the settings file again and applies it; SIGTERM and
+/// SIGINT close the port and end with status 0. Returns the exit status: 2 for a settings
+/// file that cannot be used, 1 when another instance runs for it.
+int runService(const QString &settingsPath);

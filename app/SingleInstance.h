@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+/// One running instance per settings file, whoever started it: the first listens on a
+/// local socket named after the file (on Linux in the abstract namespace, which every user
+/// of the machine shares and a service's private /tmp does not hide); a later one asks it
+/// who it is and, when both have windows, asks it to bring its window forward.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Kind { Windowed, Headless };
+
+    /// Who runs already.
+    struct Other
+    {
+        Kind kind = Kind::Windowed;
+        qint64 pid = 0;        ///< 0 when it did not say
+        bool answered = false; ///< it said who it is (else it holds the name but is silent)
+    };
+
+    SingleInstance(const QString &settingsFile, Kind kind, QObject *parent = nullptr);
+
+    /// Makes this process the instance for its settings file. Returns false when another
+    /// is, with who it is in `other`; a windowed one has then been asked to show its window
+    /// when this one is windowed too.
+    bool claim(Other *other);
+
+    /// The socket's name for `settingsFile`: the same for every name of one file.
+    static QString socketName(const QString &settingsFile);
+    /// "the windowed program (process 1234)".
+    static QString describe(const Other &other);
+
+signals:
+    /// A second windowed start asked for the window.
+    void showRequested();
+
+private:
+    void answer();
+
+    QString m_name;
+    Kind m_kind;
+    QLocalServer *m_server;
+};

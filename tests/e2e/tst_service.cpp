@@ -1,0 +1,175 @@
+// The built program's service mode (--headless) against the display emulator on
+// pseudo-terminals, with no display to connect to: as systemd runs it.
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "e2e/x11.h"
+
+class tst_Service : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("display.ini")); }
+
+    void writeSettings(const QString &port, const QByteArray &interval = "60")
+    {
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[Settings]\nCommPort=" + port.toUtf8() +
+                   "\nSetting=9600,N,8,1\n[Sync]\nInterval=" + interval + "\n");
+    }
+
+    /// Starts a display emulator on a pty linked at `link`.
+    static void startDisplay(QProcess &emulator, const QString &link)
+    {
+        emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
+                       {QStringLiteral("--pty"), link, QStringLiteral("--json")});
+        QVERIFY(emulator.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
+    }
+
+    /// Waits until `emulator` has reported a frame; its output so far goes to `seen`.
+    static void waitForFrame(QProcess &emulator, QByteArray *seen)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT((*seen += emulator.readAllStandardOutput()).contains("\"frame\""),
+                                 20000);
+    }
+
+    /// The service's environment: no X server, no Wayland compositor, no platform chosen.
+    static QProcessEnvironment serviceEnvironment()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        return env;
+    }
+
+    static void startService(QProcess &service, const QString &settings)
+    {
+        service.setProcessEnvironment(serviceEnvironment());
+        service.start(qEnvironmentVariable("ORVANTIDE_BIN"),
+                      {QStringLiteral("--headless"), QStringLiteral("--settings"), settings});
+        QVERIFY(service.waitForStarted());
+    }
+
+    /// Whether another program may take `device` now, as the service locks it.
+    static bool portIsFree(const QString &device)
+    {
+        const int fd =
+            ::open(QFile::encodeName(device).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return free;
+    }
+
+    static void stop(QProcess &process)
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(qEnvironmentVariable("ORVANTIDE_BIN")).isExecutable(),
+                 "ORVANTIDE_BIN names no program");
+    }
+
+    // Start-up's frame, a SIGHUP that moves the service to another display, a second
+    // instance refused, and a SIGTERM that ends it with status 0 and frees the port.
+    void runsReloadsAndEnds()
+    {
+        const QString first = m_dir.filePath(QStringLiteral("first"));
+        const QString second = m_dir.filePath(QStringLiteral("second"));
+        QProcess firstDisplay;
+        QProcess secondDisplay;
+        CHECKED(startDisplay(firstDisplay, first));
+        CHECKED(startDisplay(secondDisplay, second));
+        writeSettings(first);
+
+        QProcess service;
+        CHECKED(startService(service, settingsPath()));
+        QByteArray seen;
+        CHECKED(waitForFrame(firstDisplay, &seen));
+
+        // Another instance for the same file, named through a link, says who runs.
+        const QString alias = m_dir.filePath(QStringLiteral("alias.ini"));
+        QVERIFY(QFile::link(settingsPath(), alias));
+        QProcess another;
+        CHECKED(startService(another, alias));
+        QVERIFY(another.waitForFinished(10000));
+        QCOMPARE(another.exitCode(), 1);
+        const QString said = QString::fromUtf8(another.readAllStandardError());
+        QVERIFY2(
+            said.contains(
+                QStringLiteral("the service (--headless) (process %1)").arg(service.processId())),
+            qPrintable(said));
+
+        writeSettings(second);
+        ::kill(pid_t(service.processId()), SIGHUP);
+        QByteArray seenOnSecond;
+        CHECKED(waitForFrame(secondDisplay, &seenOnSecond));
+        QTRY_VERIFY(portIsFree(first));
+
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        QVERIFY(portIsFree(second));
+        // One line for each start-up, frame and reload.
+        const QString log = QString::fromUtf8(service.readAllStandardError());
+        QVERIFY2(log.contains(QLatin1String("start-up: port ") + first), qPrintable(log));
+        QVERIFY2(log.count(QLatin1String("\nsent fe 10 ")) >= 2, qPrintable(log));
+        QVERIFY2(log.contains(QLatin1String("SIGHUP: settings read again")), qPrintable(log));
+        stop(firstDisplay);
+        stop(secondDisplay);
+    }
+
+    void badSettingsEndWithStatus2_data()
+    {
+        QTest::addColumn<QByteArray>("interval"); ///< null: no settings file
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no file") << QByteArray() << "\" was not found.";
+        QTest::newRow("bad interval") << QByteArray("often") << "key Interval: \"often\"";
+    }
+
+    void badSettingsEndWithStatus2()
+    {
+        QFETCH(QByteArray, interval);
+        QFETCH(QString, message);
+        QFile::remove(settingsPath());
+        if (!interval.isNull())
+            writeSettings(QStringLiteral("/dev/ttyS0"), interval);
+        const QByteArray before = [&] {
+            QFile file(settingsPath());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        QProcess service;
+        CHECKED(startService(service, settingsPath()));
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitCode(), 2);
+        const QString said = QString::fromUtf8(service.readAllStandardError());
+        QVERIFY2(said.contains(QLatin1Char('"') + settingsPath()) && said.contains(message),
+                 qPrintable(said));
+        QFile file(settingsPath());
+        QCOMPARE(file.exists(), !interval.isNull());
+        if (file.open(QIODevice::ReadOnly))
+            QCOMPARE(file.readAll(), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Service)
+#include "tst_service.moc"
