@@ -1,8 +1,8 @@
 // The built program on the desktops users have (see desktop.h): start-up hides the
 // window behind the notification icon, the first click on the icon brings it back, the
 // window manager's minimise hides it again, the icon's menu ends the program with status
-// 0, and a notification area that starts after the program is found. Each case starts
-// the program afresh, as a log-in does.
+// 0, a second start brings the window forward, and a notification area that starts
+// after the program is found. Each case starts the program afresh, as a log-in does.
 
 #include "e2e/desktop.h"
 
@@ -132,6 +132,26 @@ private slots:
         QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
                  program.readAllStandardError().right(3000).constData());
         QCOMPARE(m_desktop.icons(), 0);
+    }
+
+    // A second start for the same settings file (a double click on the launcher while the
+    // program sits in the notification area) sends nothing, brings the window forward and
+    // ends with status 0.
+    void secondStartBringsTheWindowForward()
+    {
+        QProcess program;
+        CHECKED(startHidden(program));
+        QProcess second;
+        second.setProcessEnvironment(m_desktop.programEnvironment());
+        second.start(m_program, {});
+        QVERIFY(second.waitForFinished(20000));
+        QVERIFY2(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0,
+                 second.readAllStandardError().constData());
+        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowShown(), m_desktop.describe().constData(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop.icons(), 0, 10000);
+        m_frames += m_emulator.readAllStandardOutput();
+        QCOMPARE(m_frames.count("\"event\":\"frame\""), 1);
+        stopProcess(program);
     }
 
     // At log-in the program may start before the panel.

@@ -3,8 +3,9 @@
 #   check_install.sh BUILD_DIR
 # 1. `cmake --install BUILD_DIR --prefix P` gives the program folder, the bin link, the
 #    launcher entry and the icon, and the installed program answers on its command line.
-# 2. scripts/package builds a .deb that lintian passes without errors; installed into a
-#    scratch root it has the files, the link to /etc and the settings' group and modes.
+# 2. scripts/package builds a .deb that lintian passes without errors or warnings;
+#    installed into a scratch root it has the files, the link to /etc, the settings' group
+#    and modes, and systemd services that systemd-analyze verifies.
 set -euo pipefail
 build=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -54,6 +55,26 @@ check "settings folder: group dialout, setgid, group-writable" \
     test "$(stat -c '%G %a' "$target/etc/orvantide")" = "dialout 2775"
 check "settings file: group dialout, group-writable" \
     test "$(stat -c '%G %a' "$target/etc/orvantide/orvtide.ini")" = "dialout 664"
+check "boot-time service" test -f "$target/lib/systemd/system/orvantide.service"
+check "one service per display" test -f "$target/lib/systemd/system/orvantide@.service"
+check "services disabled" test ! -e "$target/etc/systemd/system/multi-user.target.wants"
+if command -v systemd-analyze >/dev/null; then
+    # Verified with the executable the package installs in place of /usr/bin/orvantide;
+    # any complaint fails, as systemd-analyze ends with status 0 on some.
+    units=$scratch/units
+    mkdir -p "$units"
+    for unit in orvantide.service orvantide@.service; do
+        sed "s|/usr/bin/orvantide|$target/usr/lib/orvantide/orvantide|" \
+            "$target/lib/systemd/system/$unit" >"$units/$unit"
+    done
+    cp "$units/orvantide@.service" "$units/orvantide@hall.service"
+    verify_services() {
+        local said
+        said=$(systemd-analyze verify --man=no "$units/orvantide.service" \
+            "$units/orvantide@hall.service" 2>&1) && [ -z "$said" ] || { echo "$said"; return 1; }
+    }
+    check "systemd-analyze verify passes on the services" verify_services
+fi
 check "settings file is a configuration file" grep -qx /etc/orvantide/orvtide.ini \
     "$target/var/lib/dpkg/info/orvantide.conffiles"
 
