@@ -73,14 +73,6 @@ class tst_Service : public QObject
         return free;
     }
 
-    static void stop(QProcess &process)
-    {
-        process.terminate();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished();
-    }
-
 private slots:
     void initTestCase()
     {
@@ -134,8 +126,8 @@ private slots:
         QVERIFY2(log.contains(QLatin1String("start-up: port ") + first), qPrintable(log));
         QVERIFY2(log.count(QLatin1String("\nsent fe 10 ")) >= 2, qPrintable(log));
         QVERIFY2(log.contains(QLatin1String("SIGHUP: settings read again")), qPrintable(log));
-        stop(firstDisplay);
-        stop(secondDisplay);
+        stopProcess(firstDisplay);
+        stopProcess(secondDisplay);
     }
 
     void badSettingsEndWithStatus2_data()
