@@ -7,13 +7,9 @@
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
 #include "platform/ProfileFile.h"
+#include "platform/QtSerialLink.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"
-#ifdef Q_OS_UNIX
-#include "platform/PosixSerialLink.h"
-#else
-#include "platform/QtSerialLink.h"
-#endif
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -52,11 +48,7 @@ int runService(const QString &settingsPath)
 
     SingleInstance instance(settingsPath, SingleInstance::Kind::Headless);
     if (SingleInstance::Other other; !instance.claim(&other)) {
-        qCritical().noquote() << QStringLiteral(
-                                     "Orvantide already runs for the settings file \"%1\": %2.")
-                                     .arg(settingsPath, other.answered
-                                                            ? SingleInstance::describe(other)
-                                                            : QStringLiteral("another program"));
+        qCritical().noquote() << SingleInstance::alreadyRuns(settingsPath, other);
         return 1;
     }
 
@@ -67,15 +59,11 @@ int runService(const QString &settingsPath)
         return 2;
     }
 
-#ifdef Q_OS_UNIX
-    PosixSerialLink link;
-#else
-    QtSerialLink link;
-#endif
+    const std::unique_ptr<SerialLink> link = createSerialLink();
     SystemClock clock;
     SystemClockSource clockSource;
     LoggedView view;
-    Synchroniser sync(link, clock, view);
+    Synchroniser sync(*link, clock, view);
     sync.setClockSource(&clockSource);
 
     TerminationSignals termination;

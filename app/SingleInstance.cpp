@@ -39,11 +39,15 @@ QString SingleInstance::socketName(const QString &settingsFile)
                                    .left(24));
 }
 
-QString SingleInstance::describe(const Other &other)
+QString SingleInstance::alreadyRuns(const QString &settingsFile, const Other &other)
 {
-    const QString kind = other.kind == Kind::Headless ? QStringLiteral("the service (--headless)")
-                                                      : QStringLiteral("the windowed program");
-    return other.pid > 0 ? QStringLiteral("%1 (process %2)").arg(kind).arg(other.pid) : kind;
+    QString who = !other.answered                ? QStringLiteral("another program")
+                  : other.kind == Kind::Headless ? QStringLiteral("the service (--headless)")
+                                                 : QStringLiteral("the windowed program");
+    if (other.answered && other.pid > 0)
+        who += QStringLiteral(" (process %1)").arg(other.pid);
+    return QStringLiteral("Orvantide already runs for the settings file \"%1\": %2.")
+        .arg(settingsFile, who);
 }
 
 bool SingleInstance::claim(Other *other)

@@ -32,8 +32,9 @@ public:
 
     /// The socket's name for `settingsFile`: the same for every name of one file.
     static QString socketName(const QString &settingsFile);
-    /// "the windowed program (process 1234)".
-    static QString describe(const Other &other);
+    /// What a second start says: "Orvantide already runs for the settings file "...": the
+    /// service (--headless) (process 1234)."
+    static QString alreadyRuns(const QString &settingsFile, const Other &other);
 
 signals:
     /// A second windowed start asked for the window.

@@ -7,9 +7,6 @@
 #include "platform/QtSerialLink.h"
 #include "platform/RunOnWSU.h"
 #include "platform/SystemClockSource.h"
-#ifdef Q_OS_UNIX
-#include "platform/PosixSerialLink.h"
-#endif
 #include "platform/TerminationSignals.h"
 #include "ui/MessageBox.h"
 #include "ui/frmMain.h"
@@ -33,6 +30,14 @@ QString programFolder()
     if (!native.endsWith(QDir::separator()))
         native += QDir::separator();
     return native;
+}
+
+/// The settings file: the one the command line names, else orvtide.ini in `folder`.
+QString settingsPath(const CommandLine &commandLine, const QString &folder)
+{
+    return commandLine.settingsFile.isEmpty()
+               ? folder + QStringLiteral("orvtide.ini")
+               : QFileInfo(commandLine.settingsFile).absoluteFilePath();
 }
 
 /// The executable's file name, as the run-at-login entry names it.
@@ -90,9 +95,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "%s\n", qPrintable(unnameableFolder(argv[0])));
             return 2;
         }
-        return runService(commandLine.settingsFile.isEmpty()
-                              ? folder + QStringLiteral("orvtide.ini")
-                              : QFileInfo(commandLine.settingsFile).absoluteFilePath());
+        return runService(settingsPath(commandLine, folder));
     }
 
     QApplication app(argc, argv);
@@ -109,36 +112,27 @@ int main(int argc, char *argv[])
         messageBoxes.critical(nullptr, message);
         return 2;
     }
-    const QString settingsPath = commandLine.settingsFile.isEmpty()
-                                     ? folder + QStringLiteral("orvtide.ini")
-                                     : QFileInfo(commandLine.settingsFile).absoluteFilePath();
+    const QString settingsFile = settingsPath(commandLine, folder);
 
     // A second start for the same settings file brings the running window forward.
-    SingleInstance instance(settingsPath, SingleInstance::Kind::Windowed);
+    SingleInstance instance(settingsFile, SingleInstance::Kind::Windowed);
     if (SingleInstance::Other other; !instance.claim(&other)) {
         if (other.answered && other.kind == SingleInstance::Kind::Windowed)
             return 0;
-        const QString message =
-            QStringLiteral("Orvantide already runs for the settings file \"%1\": %2.")
-                .arg(settingsPath, other.answered ? SingleInstance::describe(other)
-                                                  : QStringLiteral("another program"));
+        const QString message = SingleInstance::alreadyRuns(settingsFile, other);
         std::fprintf(stderr, "%s\n", qPrintable(message));
         messageBoxes.information(nullptr, message);
         return 1;
     }
 
-    ProfileSettingsStore settingsStore(settingsPath);
-#ifdef Q_OS_UNIX
-    PosixSerialLink link;
-#else
-    QtSerialLink link;
-#endif
+    ProfileSettingsStore settingsStore(settingsFile);
+    const std::unique_ptr<SerialLink> link = createSerialLink();
     SystemClock clock;
     SystemClockSource clockSource;
     const std::unique_ptr<AutostartStore> autostart =
         createAutostartStore(QStringLiteral("Orvantide"));
     RunOnWSU runAtLogin(*autostart, folder + programFileName());
-    WindowParts parts{link,          clock,        runAtLogin,
+    WindowParts parts{*link,         clock,        runAtLogin,
                       settingsStore, messageBoxes, [] { return SerialPorts::available(); }};
     parts.clockSource = &clockSource;
     frmMain window(parts);
@@ -152,7 +146,7 @@ int main(int argc, char *argv[])
     // The end of the X session (the server going away) makes Qt end the process from
     // inside the event loop with status 1: the port is closed then and the end reported
     // as the normal one it is.
-    g_openLink = &link;
+    g_openLink = link.get();
     std::atexit(endedInsideEventLoop);
     const int status = app.exec();
     g_openLink = nullptr;

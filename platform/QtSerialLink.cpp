@@ -1,5 +1,9 @@
 #include "platform/QtSerialLink.h"
 
+#ifdef Q_OS_UNIX
+#include "platform/PosixSerialLink.h"
+#endif
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -115,6 +119,15 @@ bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QSt
             return fail(port->errorString());
     }
     return waitDrained(device, timeoutMs, error);
+}
+
+std::unique_ptr<SerialLink> createSerialLink()
+{
+#ifdef Q_OS_UNIX
+    return std::make_unique<PosixSerialLink>();
+#else
+    return std::make_unique<QtSerialLink>();
+#endif
 }
 
 namespace SerialPorts {

@@ -7,6 +7,7 @@
 #include <QSerialPort>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 class QIODevice;
 
@@ -29,6 +30,9 @@ private:
 /// write; a serial port's bytes are handed to the driver at once. A write only counts
 /// when the bytes have drained: write() accepting them into a buffer proves nothing.
 bool writeDrained(QIODevice &device, const QByteArray &bytes, int timeoutMs, QString *error);
+
+/// The serial port of this platform: PosixSerialLink on Unix, QtSerialLink elsewhere.
+std::unique_ptr<SerialLink> createSerialLink();
 
 namespace SerialPorts {
 
