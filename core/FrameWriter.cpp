@@ -7,16 +7,24 @@
 #include "core/TimeFrame.h"
 
 #include <chrono>
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 #include <cstdlib>
 
 namespace {
 
 constexpr qint64 kNsPerMs = 1'000'000;
 /// The thread sleeps until this long before the write and waits out the rest awake: a
-/// sleeper is woken up to some tens of microseconds late, and later on a busy machine.
-constexpr qint64 kAwakeNs = 1 * kNsPerMs;
+/// sleeper is woken up to some tens of microseconds late on Linux, and later on a busy
+/// machine; Windows wakes it at its timer's next tick, up to 16 ms late.
+#ifdef Q_OS_WIN
+constexpr qint64 kAwakeNs = 20 * kNsPerMs;
+#else
+constexpr qint64 kAwakeNs = 300'000;
+#endif
 /// The awake wait never lasts longer than this, whatever the clock says.
-constexpr qint64 kMaxAwakeNs = 3 * kNsPerMs;
+constexpr qint64 kMaxAwakeNs = kAwakeNs + 2 * kNsPerMs;
 
 } // namespace
 
@@ -90,6 +98,11 @@ qint64 FrameWriter::nsUntilWrite() const
 
 void FrameWriter::run()
 {
+#ifdef Q_OS_LINUX
+    // Woken to the microsecond: the default timer slack lets the kernel wake a sleeper up
+    // to 50 us late, to save power.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
     std::unique_lock lock(m_state);
     while (!m_stop) {
         if (m_pendingFrames == 0) {
@@ -104,10 +117,13 @@ void FrameWriter::run()
                               std::chrono::steady_clock::now() + std::chrono::nanoseconds(sleepNs));
             continue;
         }
-        const qint64 awakeUntil = m_clock.monotonicNs() + kMaxAwakeNs;
-        while (m_clock.monotonicNs() < m_writeAtNs && m_clock.monotonicNs() < awakeUntil) {
-        }
+        // The rest is waited out awake, without holding the state: a request or a cancel
+        // meanwhile never waits for it.
+        const qint64 writeAtNs = m_writeAtNs;
         lock.unlock();
+        const qint64 awakeUntil = m_clock.monotonicNs() + kMaxAwakeNs;
+        while (m_clock.monotonicNs() < writeAtNs && m_clock.monotonicNs() < awakeUntil) {
+        }
         writeDue();
         lock.lock();
     }
