@@ -7,7 +7,7 @@
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
 #include "platform/ProfileFile.h"
-#include "platform/QtSerialLink.h"
+#include "platform/SerialPorts.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"
 

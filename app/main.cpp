@@ -4,7 +4,7 @@
 #include "core/Clock.h"
 #include "platform/AutostartStore.h"
 #include "platform/ProfileFile.h"
-#include "platform/QtSerialLink.h"
+#include "platform/SerialPorts.h"
 #include "platform/RunOnWSU.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"

@@ -7,9 +7,8 @@
 #include "core/Synchroniser.h"
 #include "core/TimeFrame.h"
 #include "platform/PosixSerialLink.h"
-#include "platform/QtSerialLink.h"
+#include "platform/SerialPorts.h"
 
-#include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,52 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-/// A device whose writes fail once `budget` bytes have been written.
-class FailDevice : public QBuffer
-{
-public:
-    explicit FailDevice(qint64 budget) : m_budget(budget) {}
-
-protected:
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        if (len > m_budget) {
-            setErrorString(QStringLiteral("No space left on device"));
-            return -1;
-        }
-        m_budget -= len;
-        return QBuffer::writeData(data, len);
-    }
-
-private:
-    qint64 m_budget;
-};
-
-/// A device that holds what is written until it is waited for, as a serial port's driver
-/// holds bytes until they have gone out.
-class HoldingDevice : public QIODevice
-{
-public:
-    QByteArray held;
-    QByteArray sent;
-
-    qint64 bytesToWrite() const override { return held.size(); }
-    bool waitForBytesWritten(int) override
-    {
-        sent += held;
-        held.clear();
-        return true;
-    }
-
-protected:
-    qint64 readData(char *, qint64) override { return -1; }
-    qint64 writeData(const char *data, qint64 len) override
-    {
-        held.append(data, int(len));
-        return len;
-    }
-};
 
 const QByteArray kFrame("\xFE\x10\x09\x05\x0E\xFF", 6);
 
@@ -176,40 +129,6 @@ private slots:
         QVERIFY2(link.open(stable, LineSettings(), &error), qPrintable(error));
         QVERIFY(link.write(kFrame, &error));
         QCOMPARE(adapter.read(6), kFrame);
-    }
-
-    void writeCountsOnlyDrainedBytes_data()
-    {
-        QTest::addColumn<qint64>("budget");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("room for all") << qint64(6) << true;
-        QTest::newRow("room for five") << qint64(5) << false;
-        QTest::newRow("no room") << qint64(0) << false;
-    }
-
-    void writeCountsOnlyDrainedBytes()
-    {
-        QFETCH(qint64, budget);
-        QFETCH(bool, ok);
-        FailDevice device(budget);
-        QVERIFY(device.open(QIODevice::WriteOnly));
-        QString error;
-        QCOMPARE(writeDrained(device, kFrame, 100, &error), ok);
-        QCOMPARE(error.isEmpty(), ok);
-        if (!ok)
-            QCOMPARE(error, QStringLiteral("No space left on device"));
-    }
-
-    // A write counts only once the driver has the bytes, not when they are accepted into a
-    // buffer.
-    void writeWaitsUntilTheBytesHaveGone()
-    {
-        HoldingDevice device;
-        QVERIFY(device.open(QIODevice::WriteOnly));
-        QString error;
-        QVERIFY2(writeDrained(device, kFrame, 100, &error), qPrintable(error));
-        QCOMPARE(device.sent, kFrame);
-        QCOMPARE(device.bytesToWrite(), 0);
     }
 
     // A driver with no room left: the write waits until the line has taken the bytes, and
