@@ -130,6 +130,37 @@ private slots:
         stopProcess(secondDisplay);
     }
 
+    // The windowed program runs for the file: a service for the same file says so and
+    // ends with status 1, sending nothing.
+    void serviceBesideTheWindowedProgram()
+    {
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"),
+                 "no X server: DISPLAY is not set (scripts/test runs the tests under xvfb-run)");
+        const QString link = m_dir.filePath(QStringLiteral("windowed"));
+        QProcess display;
+        CHECKED(startDisplay(display, link));
+        writeSettings(link);
+        QProcess windowed;
+        windowed.setProcessEnvironment(programEnvironment());
+        windowed.start(qEnvironmentVariable("ORVANTIDE_BIN"),
+                       {QStringLiteral("--settings"), settingsPath()});
+        QVERIFY(windowed.waitForStarted());
+        QByteArray seen;
+        CHECKED(waitForFrame(display, &seen));
+
+        QProcess service;
+        CHECKED(startService(service, settingsPath()));
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitCode(), 1);
+        const QString said = QString::fromUtf8(service.readAllStandardError());
+        QVERIFY2(said.contains(QStringLiteral("the windowed program (process %1)")
+                                   .arg(windowed.processId())),
+                 qPrintable(said));
+        QCOMPARE((seen += display.readAllStandardOutput()).count("\"frame\""), 1);
+        stopProcess(windowed);
+        stopProcess(display);
+    }
+
     void badSettingsEndWithStatus2_data()
     {
         QTest::addColumn<QByteArray>("interval"); ///< null: no settings file
