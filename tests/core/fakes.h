@@ -18,6 +18,17 @@
 
 #include <functional>
 
+/// A device path as this platform writes one: what a CommPort may name besides a number.
+inline QString testDevice(const char *linuxName = "/dev/ttyUSB0")
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(linuxName);
+    return QStringLiteral("COM12");
+#else
+    return QString::fromLatin1(linuxName);
+#endif
+}
+
 class FakeLink : public SerialLink
 {
 public:

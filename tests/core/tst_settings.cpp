@@ -43,9 +43,9 @@ private slots:
             << "19200,e,7,2" << 0 << true;
         QTest::newRow("device path, keys in any order")
             << QByteArray("[Sync]\nInterval=720\n[Settings]\nSetting=300,N,8,2\n"
-                          "CommPort=/dev/ttyUSB0\nSyncInt=3\n")
-            << "/dev/ttyUSB0"
-            << "300,N,8,2" << 720 << true;
+                          "CommPort=" +
+                          testDevice().toUtf8() + "\nSyncInt=3\n")
+            << testDevice() << "300,N,8,2" << 720 << true;
         QTest::newRow("PC clock warning off")
             << QByteArray("[Settings]\nCommPort=1\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n"
                           "WarnUnsynchronised=0\n")
@@ -90,8 +90,13 @@ private slots:
             << with("=60", "=-32769") << "key Interval: \"-32769\"";
         QTest::newRow("port empty")
             << with("CommPort=1", "CommPort=") << "[Settings], key CommPort: \"\"";
+#ifdef Q_OS_WIN
+        QTest::newRow("port not a number")
+            << with("CommPort=1", "CommPort=/dev/ttyS2") << "key CommPort: \"/dev/ttyS2\"";
+#else
         QTest::newRow("port not a number")
             << with("CommPort=1", "CommPort=COM3") << "key CommPort: \"COM3\"";
+#endif
         QTest::newRow("port two signs")
             << with("CommPort=1", "CommPort=+-1") << "key CommPort: \"+-1\"";
         QTest::newRow("parity") << with("9600,N", "9600,X") << "key Setting: \"9600,X,8,1\"";
@@ -178,14 +183,14 @@ private slots:
         writeSettings("; kept\n[Settings]\nCommPort=1\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n");
         ProfileSettingsStore store(path());
         Settings settings = *SettingsFile::load(store).settings;
-        settings.commPort = QStringLiteral("/dev/ttyACM0");
+        settings.commPort = testDevice("/dev/ttyACM0");
         settings.interval = 720;
         QString error;
         QVERIFY2(SettingsFile::save(settings, {SettingsKey::CommPort, SettingsKey::Interval}, store,
                                     &error),
                  qPrintable(error));
-        QCOMPARE(readFile(path()), QByteArray("; kept\n[Settings]\nCommPort=/dev/ttyACM0\n"
-                                              "Setting=9600,N,8,1\n[Sync]\nInterval=720\n"));
+        QCOMPARE(readFile(path()), "; kept\n[Settings]\nCommPort=" + settings.commPort.toUtf8() +
+                                       "\nSetting=9600,N,8,1\n[Sync]\nInterval=720\n");
         QCOMPARE(*SettingsFile::load(store).settings, settings);
     }
 

@@ -4,6 +4,7 @@
 #include "core/ClockWatch.h"
 #include "core/MinuteSchedule.h"
 #include "core/PortKeeper.h"
+#include "core/PortNames.h"
 #include "core/Synchroniser.h"
 #include "core/TimeFrame.h"
 
@@ -45,7 +46,7 @@ class tst_Synchroniser : public QObject
     /// Started on /dev/x with a long interval, start-up's frame written and forgotten.
     void startedAndSynced()
     {
-        QCOMPARE(m_sync->start(settingsFor(QStringLiteral("/dev/x"))),
+        QCOMPARE(m_sync->start(settingsFor(testDevice("/dev/x"))),
                  Synchroniser::StartUpResult::Started);
         reachSlot();
         m_link.written.clear();
@@ -67,12 +68,9 @@ private slots:
     {
         QTest::addColumn<QString>("commPort");
         QTest::addColumn<QString>("device");
-        QTest::newRow("number names ttyS") << "1"
-                                           << "/dev/ttyS0";
-        QTest::newRow("blanks and sign") << " +3 "
-                                         << "/dev/ttyS2";
-        QTest::newRow("device path") << "/dev/ttyUSB0"
-                                     << "/dev/ttyUSB0";
+        QTest::newRow("number names the platform's port") << "1" << PortNames::deviceForNumber(1);
+        QTest::newRow("blanks and sign") << " +3 " << PortNames::deviceForNumber(3);
+        QTest::newRow("device path") << testDevice() << testDevice();
     }
 
     void startUp()
@@ -185,7 +183,7 @@ private slots:
         QFETCH(bool, portWorks);
         if (!portWorks)
             m_link.openError = QStringLiteral("Could not open /dev/x: gone");
-        m_sync->start(settingsFor(QStringLiteral("/dev/x"), 1));
+        m_sync->start(settingsFor(testDevice("/dev/x"), 1));
         reachSlot();
         const int before = m_view.statusChanges;
         for (int i = 0; i < 2; ++i) {
@@ -199,7 +197,7 @@ private slots:
 
     void syncNowLeavesTheCountAlone()
     {
-        m_sync->start(settingsFor(QStringLiteral("/dev/x"), 30));
+        m_sync->start(settingsFor(testDevice("/dev/x"), 30));
         for (int i = 0; i < 10; ++i)
             m_sync->schedule().minutePassed();
         m_sync->syncNow();
@@ -283,7 +281,7 @@ private slots:
     void closedPortIsTriedAgain()
     {
         m_link.openError = QStringLiteral("Could not open /dev/x: No such file or directory");
-        QCOMPARE(m_sync->start(settingsFor(QStringLiteral("/dev/x"))),
+        QCOMPARE(m_sync->start(settingsFor(testDevice("/dev/x"))),
                  Synchroniser::StartUpResult::PortNotOpen);
         auto tick = [&] {
             m_clock.advanceMs(1000);
@@ -344,8 +342,8 @@ private slots:
         QCOMPARE(m_link.opened.size(), 1);
         QCOMPARE(m_view.status, Status::PortLent);
 
-        m_sync->apply(settingsFor(QStringLiteral("/dev/y"), 1));
-        QCOMPARE(m_link.opened.last(), QStringLiteral("/dev/y"));
+        m_sync->apply(settingsFor(QStringLiteral("2"), 1));
+        QCOMPARE(m_link.opened.last(), PortNames::deviceForNumber(2));
         QCOMPARE(m_sync->schedule().count(), qint16(0));
         QVERIFY(m_sync->schedule().timer()->isActive());
         reachSlot();
@@ -380,7 +378,7 @@ private slots:
         if (told)
             source.state = ClockSourceState{synchronised, 16'000'000};
         m_sync->setClockSource(&source);
-        Settings settings = settingsFor(QStringLiteral("/dev/x"));
+        Settings settings = settingsFor(testDevice("/dev/x"));
         settings.warnUnsynchronised = warn;
         m_sync->start(settings);
         reachSlot();

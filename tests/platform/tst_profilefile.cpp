@@ -308,6 +308,9 @@ private slots:
     // replaced, the link stays, and the file keeps its mode.
     void writeThroughALink()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the settings file is linked to /etc by the Debian package only");
+#endif
         QTemporaryDir dir;
         QDir(dir.path()).mkpath(QStringLiteral("etc"));
         const QString target = dir.filePath(QStringLiteral("etc/orvtide.ini"));
