@@ -77,9 +77,12 @@ void Synchroniser::syncNow()
     // A port that failed to open or went away is tried again at every sync, unless the
     // settings dialog has it. A failed open tells the view itself.
     if (!m_port->isOpen()) {
-        if (!m_port->mayOpen())
+        bool opened = false;
+        if (m_port->mayOpen())
+            opened = openPort();
+        else
             reportPortNotOpen();
-        if (!m_port->mayOpen() || !openPort()) {
+        if (!opened) {
             m_startUpFrame = false;
             return;
         }
