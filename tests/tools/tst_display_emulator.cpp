@@ -52,28 +52,39 @@ private slots:
         QCOMPARE(seen, events);
     }
 
-    // The benchmark's offsets hold a frame's time on the line from the tty's settings.
-    void lineTime_data()
+    // The benchmark's offsets hold a frame's time on the line from the tty's settings,
+    // and the Windows tests read the settings the sender gave its port.
+    void line_data()
     {
         QTest::addColumn<int>("speed");
         QTest::addColumn<int>("cflag"); ///< size, parity and stop bits
         QTest::addColumn<qint64>("us"); ///< six characters on the line
-        QTest::newRow("9600,N,8,1") << int(B9600) << int(CS8) << qint64(6250);
-        QTest::newRow("1200,E,7,2") << int(B1200) << int(CS7 | PARENB | CSTOPB) << qint64(55000);
-        QTest::newRow("300,O,5,1") << int(B300) << int(CS5 | PARENB | PARODD) << qint64(160000);
-        QTest::newRow("115200,N,8,1") << int(B115200) << int(CS8) << qint64(520);
-        QTest::newRow("speed 0 (hang up)") << int(B0) << int(CS8) << qint64(0);
+        QTest::addColumn<QString>("text");
+        QTest::newRow("9600,N,8,1") << int(B9600) << int(CS8) << qint64(6250) << "9600,N,8,1";
+        QTest::newRow("1200,E,7,2") << int(B1200) << int(CS7 | PARENB | CSTOPB) << qint64(55000)
+                                    << "1200,E,7,2";
+        QTest::newRow("300,O,5,1") << int(B300) << int(CS5 | PARENB | PARODD) << qint64(160000)
+                                   << "300,O,5,1";
+        QTest::newRow("115200,N,8,1") << int(B115200) << int(CS8) << qint64(520)
+                                      << "115200,N,8,1";
+        QTest::newRow("4800,M,8,1") << int(B4800) << int(CS8 | PARENB | PARODD | CMSPAR)
+                                    << qint64(13750) << "4800,M,8,1";
+        QTest::newRow("4800,S,6,1") << int(B4800) << int(CS6 | PARENB | CMSPAR) << qint64(11250)
+                                    << "4800,S,6,1";
+        QTest::newRow("speed 0 (hang up)") << int(B0) << int(CS8) << qint64(0) << "0,N,8,1";
     }
 
-    void lineTime()
+    void line()
     {
         QFETCH(int, speed);
         QFETCH(int, cflag);
         QFETCH(qint64, us);
+        QFETCH(QString, text);
         termios tio{};
         tio.c_cflag = tcflag_t(cflag);
         QCOMPARE(::cfsetospeed(&tio, speed_t(speed)), 0);
         QCOMPARE(frameLineTimeUs(tio, 6), us);
+        QCOMPARE(lineSettingsText(tio), text);
     }
 
     void offset_data()

@@ -2,7 +2,17 @@
 
 #include <QDateTime>
 
-qint64 frameLineTimeUs(const termios &tio, int frameBytes)
+namespace {
+
+struct Line
+{
+    int baud = 0; ///< 0 when the speed is not in the table
+    int dataBits = 8;
+    char parity = 'N';
+    int stopBits = 1;
+};
+
+Line lineOf(const termios &tio)
 {
     static const struct
     {
@@ -13,21 +23,48 @@ qint64 frameLineTimeUs(const termios &tio, int frameBytes)
                   {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
                   {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
                   {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    Line line;
     const speed_t code = ::cfgetospeed(&tio);
-    int baud = 0;
     for (const auto &s : speeds) {
         if (s.code == code)
-            baud = s.baud;
+            line.baud = s.baud;
     }
-    if (baud == 0)
+    line.dataBits = (tio.c_cflag & CSIZE) == CS5   ? 5
+                    : (tio.c_cflag & CSIZE) == CS6 ? 6
+                    : (tio.c_cflag & CSIZE) == CS7 ? 7
+                                                   : 8;
+    if (tio.c_cflag & PARENB) {
+        const bool odd = tio.c_cflag & PARODD;
+#ifdef CMSPAR
+        if (tio.c_cflag & CMSPAR)
+            line.parity = odd ? 'M' : 'S';
+        else
+#endif
+            line.parity = odd ? 'O' : 'E';
+    }
+    line.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
+    return line;
+}
+
+} // namespace
+
+qint64 frameLineTimeUs(const termios &tio, int frameBytes)
+{
+    const Line line = lineOf(tio);
+    if (line.baud == 0)
         return 0;
-    const int dataBits = (tio.c_cflag & CSIZE) == CS5   ? 5
-                         : (tio.c_cflag & CSIZE) == CS6 ? 6
-                         : (tio.c_cflag & CSIZE) == CS7 ? 7
-                                                        : 8;
-    const int bits =
-        1 + dataBits + ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
-    return qint64(frameBytes) * bits * 1'000'000 / baud;
+    const int bits = 1 + line.dataBits + (line.parity != 'N' ? 1 : 0) + line.stopBits;
+    return qint64(frameBytes) * bits * 1'000'000 / line.baud;
+}
+
+QString lineSettingsText(const termios &tio)
+{
+    const Line line = lineOf(tio);
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(line.baud)
+        .arg(QLatin1Char(line.parity))
+        .arg(line.dataBits)
+        .arg(line.stopBits);
 }
 
 double offsetMs(const QTime &carried, qint64 receivedUs)

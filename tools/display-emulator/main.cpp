@@ -77,7 +77,8 @@ public:
     int wanted = 0;
     int frames = 0;
 
-    void frame(const QByteArray &bytes, const QTime &time, qint64 receivedUs)
+    void frame(const QByteArray &bytes, const QTime &time, qint64 receivedUs,
+               const QString &lineSettings)
     {
         const QDateTime received = QDateTime::fromMSecsSinceEpoch(receivedUs / 1000);
         const QString before = m_set ? shown().toString(QStringLiteral("HH:mm:ss.zzz")) : QString();
@@ -95,6 +96,8 @@ public:
                 {QStringLiteral("offset_ms"), offset},
                 {QStringLiteral("display_before"),
                  before.isEmpty() ? QJsonValue() : QJsonValue(before)},
+                {QStringLiteral("line"),
+                 lineSettings.isEmpty() ? QJsonValue() : QJsonValue(lineSettings)},
             };
             print(QJsonDocument(line).toJson(QJsonDocument::Compact));
         } else {
@@ -247,9 +250,10 @@ int main(int argc, char *argv[])
         // The sender's speed and framing are those of the slave side of a pseudo-terminal.
         const int settingsFd = slaveFd >= 0 ? slaveFd : fd;
         termios tio{};
-        const qint64 lineTimeUs =
-            ::tcgetattr(settingsFd, &tio) == 0 ? frameLineTimeUs(tio, int(bytes.size())) : 0;
-        display.frame(bytes, time, receivedUs + lineTimeUs);
+        const bool known = ::tcgetattr(settingsFd, &tio) == 0;
+        const qint64 lineTimeUs = known ? frameLineTimeUs(tio, int(bytes.size())) : 0;
+        display.frame(bytes, time, receivedUs + lineTimeUs,
+                      known ? lineSettingsText(tio) : QString());
     };
     decoder.onGarbage = [&](const QByteArray &bytes) { display.garbage(bytes, receivedUs); };
 
