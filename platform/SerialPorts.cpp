@@ -3,7 +3,9 @@
 #ifdef Q_OS_WIN
 #include "platform/Win32SerialLink.h"
 
-#include <QSettings>
+#include <algorithm>
+#include <iterator>
+#include <windows.h>
 #else
 #include "platform/PosixSerialLink.h"
 
@@ -33,16 +35,42 @@ QString stableNamesFolder()
 
 QList<PortChoice> available(const QString &)
 {
-    // The ports Windows has, from the registry: the value names the driver's device, the
-    // data the port's name.
-    QSettings map(QStringLiteral("HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM"),
-                  QSettings::NativeFormat);
+    // The ports Windows has, from the registry: each value's name is the driver's device
+    // (\Device\Serial0), its data the port's name. QSettings cannot read these, since
+    // it takes the backslashes in a value's name for sub-keys.
     QList<PortChoice> choices;
-    for (const QString &key : map.childKeys()) {
-        const QString port = map.value(key).toString();
+    HKEY map = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
+                      &map) != ERROR_SUCCESS)
+        return choices;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        wchar_t data[256];
+        DWORD nameLength = DWORD(std::size(name));
+        DWORD dataBytes = DWORD(sizeof data);
+        DWORD type = 0;
+        const LONG status = RegEnumValueW(map, index, name, &nameLength, nullptr, &type,
+                                          reinterpret_cast<BYTE *>(data), &dataBytes);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            break;
+        if (type != REG_SZ || dataBytes < sizeof(wchar_t))
+            continue;
+        QString port = QString::fromWCharArray(data, int(dataBytes / sizeof(wchar_t)));
+        while (port.endsWith(QChar(0)))
+            port.chop(1);
+        const QString device = QString::fromWCharArray(name, int(nameLength));
         if (!port.isEmpty())
-            choices.append({port, port, key.section(QLatin1Char('\\'), -1)});
+            choices.append({port, port, device.section(QLatin1Char('\\'), -1)});
     }
+    RegCloseKey(map);
+    // COM2 before COM10.
+    std::sort(choices.begin(), choices.end(), [](const PortChoice &a, const PortChoice &b) {
+        const int left = a.value.mid(3).toInt();
+        const int right = b.value.mid(3).toInt();
+        return left != right ? left < right : a.value < b.value;
+    });
     return choices;
 }
 

@@ -66,9 +66,11 @@ bool Win32SerialLink::open(const QString &device, const LineSettings &settings, 
             *error = QStringLiteral("Could not open %1: %2").arg(device, reason);
         return false;
     };
-    const HANDLE handle =
-        CreateFileW(reinterpret_cast<const wchar_t *>(win32Path(device).utf16()), GENERIC_WRITE,
-                    0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Nothing is read from the display, but the port's state (GetCommState) may only be
+    // read through a handle that can read.
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(win32Path(device).utf16()),
+                                      GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         return fail(code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION
