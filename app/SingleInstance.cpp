@@ -6,6 +6,12 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#ifdef Q_OS_WIN
+#include <QDeadlineTimer>
+#include <QThread>
+#include <windows.h>
+#endif
+
 namespace {
 
 constexpr int kAnswerMs = 2000;
@@ -50,35 +56,74 @@ QString SingleInstance::alreadyRuns(const QString &settingsFile, const Other &ot
         .arg(settingsFile, who);
 }
 
+SingleInstance::~SingleInstance()
+{
+#ifdef Q_OS_WIN
+    if (m_mutex)
+        CloseHandle(HANDLE(m_mutex));
+#endif
+}
+
 bool SingleInstance::claim(Other *other)
 {
+#ifdef Q_OS_WIN
+    // Windows lets a second server listen on a pipe's name, so a named mutex, which all
+    // sessions share, decides; the pipe only carries the talk.
+    const QString mutexName = QStringLiteral("Global\\") + m_name;
+    const HANDLE mutex =
+        CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(mutexName.utf16()));
+    const bool first = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (first) {
+        m_mutex = mutex;
+        m_server->listen(m_name);
+        return true;
+    }
+    // Holding on to it would keep the name taken after the other has ended.
+    if (mutex)
+        CloseHandle(mutex);
+    // The other may be between taking the name and listening.
+    QDeadlineTimer deadline(kAnswerMs);
+    do {
+        if (ask(other))
+            return false;
+        QThread::msleep(50);
+    } while (!deadline.hasExpired());
+#else
     // Listening is what decides: of two starting at once, only one can listen.
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (m_server->listen(m_name))
             return true;
-        QLocalSocket socket;
-#ifdef Q_OS_LINUX
-        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-#endif
-        socket.connectToServer(m_name);
-        if (!socket.waitForConnected(kAnswerMs))
-            continue; // the other ended in between
-        while (!socket.canReadLine() && socket.waitForReadyRead(kAnswerMs)) {
-        }
-        const QList<QByteArray> words = socket.readLine().trimmed().split(' ');
-        other->answered = words.value(0) == "headless" || words.value(0) == "windowed";
-        other->kind = words.value(0) == "headless" ? Kind::Headless : Kind::Windowed;
-        other->pid = words.value(1).toLongLong();
-        if (other->answered && m_kind == Kind::Windowed && other->kind == Kind::Windowed) {
-            socket.write("show\n");
-            socket.waitForBytesWritten(kAnswerMs);
-        }
-        socket.disconnectFromServer();
-        return false;
+        if (ask(other))
+            return false;
+        // the other ended in between
     }
+#endif
     // Neither listening nor answering: something else holds the name.
     *other = Other();
     return false;
+}
+
+bool SingleInstance::ask(Other *other)
+{
+    QLocalSocket socket;
+#ifdef Q_OS_LINUX
+    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+#endif
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(kAnswerMs))
+        return false;
+    while (!socket.canReadLine() && socket.waitForReadyRead(kAnswerMs)) {
+    }
+    const QList<QByteArray> words = socket.readLine().trimmed().split(' ');
+    other->answered = words.value(0) == "headless" || words.value(0) == "windowed";
+    other->kind = words.value(0) == "headless" ? Kind::Headless : Kind::Windowed;
+    other->pid = words.value(1).toLongLong();
+    if (other->answered && m_kind == Kind::Windowed && other->kind == Kind::Windowed) {
+        socket.write("show\n");
+        socket.waitForBytesWritten(kAnswerMs);
+    }
+    socket.disconnectFromServer();
+    return true;
 }
 
 void SingleInstance::answer()

@@ -7,8 +7,9 @@ class QLocalServer;
 
 /// One running instance per settings file, whoever started it: the first listens on a
 /// local socket named after the file (on Linux in the abstract namespace, which every user
-/// of the machine shares and a service's private /tmp does not hide); a later one asks it
-/// who it is and, when both have windows, asks it to bring its window forward.
+/// of the machine shares and a service's private /tmp does not hide; on Windows a named
+/// mutex decides who is first); a later one asks it who it is and, when both have windows,
+/// asks it to bring its window forward.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -24,6 +25,7 @@ public:
     };
 
     SingleInstance(const QString &settingsFile, Kind kind, QObject *parent = nullptr);
+    ~SingleInstance() override;
 
     /// Makes this process the instance for its settings file. Returns false when another
     /// is, with who it is in `other`; a windowed one has then been asked to show its window
@@ -42,8 +44,11 @@ signals:
 
 private:
     void answer();
+    /// Asks the instance listening on the name who it is. False when none answers.
+    bool ask(Other *other);
 
     QString m_name;
     Kind m_kind;
     QLocalServer *m_server;
+    void *m_mutex = nullptr; ///< Windows: the HANDLE of the mutex that makes this one first
 };
