@@ -25,8 +25,8 @@ private slots:
     void init()
     {
         m_trayAvailable = false;
-        createWindow("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
-                     "[Sync]\r\nInterval=60\r\n");
+        createWindow("[Settings]\r\nCommPort=" + testDevice("/dev/fake").toLatin1() +
+                     "\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n");
     }
 
     void cleanup() { delete m_window; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows program under Wine as a user gets it: the zip unpacked into a fresh Wine
-# prefix, COM5 mapped to a pseudo-terminal that the display emulator reads. Needs an X
-# server (DISPLAY).
+# prefix, COM5 mapped to a pseudo-terminal that the display emulator reads, on a desktop
+# with a window manager (openbox). Needs an X server (DISPLAY).
 #
 #   check_windows.sh ZIP LINUX_BUILD_DIR
 set -euo pipefail
@@ -29,6 +29,8 @@ wait_for() { # seconds, command...
 }
 
 export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+openbox >/dev/null 2>&1 &
+pids+=($!)
 wineboot -i >/dev/null 2>&1
 unzip -q "$zip" -d "$scratch/unpacked"
 app=$WINEPREFIX/drive_c/Orvantide
@@ -41,50 +43,80 @@ pids+=($!)
 wait_for 10 test -L "$scratch/display"
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$(readlink "$scratch/display")" /f \
     >/dev/null 2>&1
-# Older Wines read the mapping from a link in dosdevices.
-ln -sfn "$(readlink "$scratch/display")" "$WINEPREFIX/dosdevices/com5"
-wineserver -w
+wineserver -w # Wine makes the port when it starts again
+# Runs the program from its folder and writes its exit status to `file`.
+run_program() { # status file
+    local status=0
+    (cd "$app" && wine orvantide.exe >/dev/null 2>&1) || status=$?
+    echo "$status" >"$1"
+}
 frames() { grep -c '"event":"frame"' "$scratch/frames" || true; }
+frames_above() { [ "$(frames)" -gt "$1" ]; } # counted afresh on each call
+settings() { printf '[Settings]\r\nCommPort=%s\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' "$1" >"$app/orvtide.ini"; }
+# Brings a window forward as a click on it would, and types `keys` into it.
+type_into() { # window, keys...
+    local window=$1
+    shift
+    timeout 10 xdotool windowactivate --sync "$window" >/dev/null 2>&1 && xdotool key "$@"
+}
+find_window() { # name (a regular expression)
+    timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n 1
+}
 
-# Bad settings: the message box, answered, and status 2.
-printf '[Settings]\r\nCommPort=x\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' >"$app/orvtide.ini"
-(cd "$app" && wine orvantide.exe >/dev/null 2>&1; echo $? >"$scratch/bad-status") &
+# Bad settings: the message box, answered, status 2, and nothing sent.
+settings x
+run_program "$scratch/bad-status" &
+box=$(find_window '^Orvantide$')
 # The key may come before the box takes keys: it is pressed again until the program ends.
-answered=no
-for _ in $(seq 60); do
-    [ -f "$scratch/bad-status" ] && break
-    box=$(xdotool search --name '^Orvantide$' 2>/dev/null | head -n 1 || true)
-    if [ -n "$box" ]; then
-        timeout 5 xdotool windowfocus --sync "$box" >/dev/null 2>&1
-        xdotool key Return && answered=yes
-    fi
-    sleep 1
+for _ in $(seq 30); do
+    [ -n "$box" ] && ! [ -f "$scratch/bad-status" ] || break
+    type_into "$box" Return || true
+    wait_for 1 test -f "$scratch/bad-status" || true
 done
-wait_for 20 test -f "$scratch/bad-status" || true
-check "bad settings: a message box, and status 2" test "$(cat "$scratch/bad-status" 2>/dev/null)" = 2 -a "$answered" = yes
+check "bad settings: a message box, and once answered status 2" \
+    test -n "$box" -a "$(cat "$scratch/bad-status" 2>/dev/null)" = 2
+check "bad settings: nothing is sent" test "$(frames)" -eq 0
 
 # The start-up frame reaches the display on COM5, carrying the host's time.
-printf '[Settings]\r\nCommPort=5\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' >"$app/orvtide.ini"
+settings 5
 (cd "$app" && exec wine orvantide.exe >/dev/null 2>&1) &
 pids+=($!)
-check "the start-up frame arrives on COM5" wait_for 60 test "$(frames)" -ge 1
+check "the start-up frame arrives on COM5" wait_for 60 frames_above 0
 offset_ok() {
-    grep '"event":"frame"' "$scratch/frames" | head -n 1 |
-        sed -n 's/.*"offset_ms":\(-\{0,1\}[0-9.]*\).*/\1/p' | awk '{ exit !($1 > -1500 && $1 < 1500) }'
+    local offset
+    offset=$(grep '"event":"frame"' "$scratch/frames" | head -n 1 |
+        sed -n 's/.*"offset_ms":\(-\{0,1\}[0-9.]*\).*/\1/p')
+    [ -n "$offset" ] && awk -v o="$offset" 'BEGIN { exit !(o > -1500 && o < 1500) }'
 }
 check "it carries the time of day" offset_ok
 
-# SYNC NOW: a second start brings the window forward; its button sends another frame.
-(cd "$app" && wine orvantide.exe >/dev/null 2>&1; echo $? >"$scratch/second-status") &
+# A second start brings the window forward and ends with status 0; "SYNC NOW", the
+# window's one button and so the one with the focus, sends another frame.
+run_program "$scratch/second-status" &
 wait_for 30 test -f "$scratch/second-status" || true
 check "a second start ends with status 0" test "$(cat "$scratch/second-status" 2>/dev/null)" = 0
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KV7R/9R Orvantide$' 2>/dev/null | head -n 1 || true)
+window=$(find_window '^KV7R/9R Orvantide$')
 before=$(frames)
-# "SYNC NOW" is the window's one button, so it has the focus: the space bar presses it.
+[ -n "$window" ] && type_into "$window" space
+check "SYNC NOW sends another frame" wait_for 10 frames_above "$before"
+
+# Run at login: "Setting" opens the dialog; its check box (after the two lists and SET)
+# writes the machine's Run value, and clearing it removes the value.
+run_value() {
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Orvantide 2>/dev/null |
+        sed -n 's/^ *Orvantide *REG_SZ *//p' | tr -d '\r'
+}
+run_value_is() { [ "$(run_value)" = "$1" ]; }
 if [ -n "$window" ]; then
-    timeout 5 xdotool windowfocus --sync "$window" >/dev/null 2>&1; xdotool key space
+    timeout 10 xdotool windowactivate --sync "$window" >/dev/null 2>&1
+    xdotool mousemove --window "$window" 25 10 click 1 # the menu bar's "Setting"
 fi
-check "SYNC NOW sends another frame" wait_for 10 test "$(frames)" -gt "$before"
+dialog=$(find_window '^Settings$')
+[ -n "$dialog" ] && type_into "$dialog" Tab Tab Tab space
+check "run at login writes the Run value" \
+    wait_for 10 run_value_is 'C:\Orvantide\orvantide.exe -systray'
+[ -n "$dialog" ] && type_into "$dialog" space
+check "clearing it removes the value" wait_for 10 run_value_is ""
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
