@@ -86,9 +86,11 @@ offset_ok() {
     local offset
     offset=$(grep '"event":"frame"' "$scratch/frames" | head -n 1 |
         sed -n 's/.*"offset_ms":\(-\{0,1\}[0-9.]*\).*/\1/p')
-    [ -n "$offset" ] && awk -v o="$offset" 'BEGIN { exit !(o > -1500 && o < 1500) }'
+    # Within a quarter of a second of the host's clock: Wine's timing is not Windows', but
+    # a frame sent at once, not on the second, would be up to a second behind.
+    [ -n "$offset" ] && awk -v o="$offset" 'BEGIN { exit !(o > -250 && o < 250) }'
 }
-check "it carries the time of day" offset_ok
+check "it carries the time of day, on the second" offset_ok
 
 # A second start brings the window forward and ends with status 0; "SYNC NOW", the
 # window's one button and so the one with the focus, sends another frame.
