@@ -44,7 +44,7 @@ wait_for 10 test -L "$scratch/display"
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$(readlink "$scratch/display")" /f \
     >/dev/null 2>&1
 wineserver -w # Wine makes the port when it starts again
-# Runs the program from its folder and writes its exit status to `file`.
+# Runs the program from its folder and writes its exit status to a file.
 run_program() { # status file
     local status=0
     (cd "$app" && wine orvantide.exe >/dev/null 2>&1) || status=$?
@@ -52,7 +52,10 @@ run_program() { # status file
 }
 frames() { grep -c '"event":"frame"' "$scratch/frames" || true; }
 frames_above() { [ "$(frames)" -gt "$1" ]; } # counted afresh on each call
-settings() { printf '[Settings]\r\nCommPort=%s\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' "$1" >"$app/orvtide.ini"; }
+settings() { # CommPort
+    printf '[Settings]\r\nCommPort=%s\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' "$1" \
+        >"$app/orvtide.ini"
+}
 # Brings a window forward as a click on it would, and types `keys` into it.
 type_into() { # window, keys...
     local window=$1
