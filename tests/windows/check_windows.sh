@@ -28,29 +28,25 @@ wait_for() { # seconds, command...
     return 1
 }
 
-export WINEPREFIX=$scratch/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/wine.sh"
 openbox >/dev/null 2>&1 &
 pids+=($!)
-wineboot -i >/dev/null 2>&1
+new_wine_prefix "$scratch"
 unzip -q "$zip" -d "$scratch/unpacked"
 app=$WINEPREFIX/drive_c/Orvantide
 mv "$scratch"/unpacked/* "$app"
 check "the zip holds the program, its settings file and the text on the port" \
     test -f "$app/orvantide.exe" -a -f "$app/orvtide.ini" -a -f "$app/README.txt"
 
-"$linux_build/display-emulator" --pty "$scratch/display" --json >"$scratch/frames" 2>/dev/null &
-pids+=($!)
-wait_for 10 test -L "$scratch/display"
-wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$(readlink "$scratch/display")" /f \
-    >/dev/null 2>&1
-wineserver -w # Wine makes the port when it starts again
+display_on_port "$linux_build/display-emulator" "$scratch" COM5
+pids+=("$display_pid")
 # Runs the program from its folder and writes its exit status to a file.
 run_program() { # status file
     local status=0
     (cd "$app" && wine orvantide.exe >/dev/null 2>&1) || status=$?
     echo "$status" >"$1"
 }
-frames() { grep -c '"event":"frame"' "$scratch/frames" || true; }
+frames() { grep -c '"event":"frame"' "$scratch/display.json" || true; }
 frames_above() { [ "$(frames)" -gt "$1" ]; } # counted afresh on each call
 settings() { # CommPort
     printf '[Settings]\r\nCommPort=%s\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' "$1" \
@@ -87,7 +83,7 @@ pids+=($!)
 check "the start-up frame arrives on COM5" wait_for 60 frames_above 0
 offset_ok() {
     local offset
-    offset=$(grep '"event":"frame"' "$scratch/frames" | head -n 1 |
+    offset=$(grep '"event":"frame"' "$scratch/display.json" | head -n 1 |
         sed -n 's/.*"offset_ms":\(-\{0,1\}[0-9.]*\).*/\1/p')
     # Within a quarter of a second of the host's clock: Wine's timing is not Windows', but
     # a frame sent at once, not on the second, would be up to a second behind.
