@@ -60,7 +60,8 @@ void ClockTicker::tick()
         m_shown = second;
         emit secondChanged(second);
     }
-    if (const qint64 stepNs = noteClocks(wallNs, monoNs); std::abs(stepNs) >= kStepLimitNs) {
+    if (const qint64 stepNs = noteClocks(wallNs, monoNs); 
+        std::abs(stepNs) >= kStepLimitNs - kReadingAllowanceNs) {
         qCInfo(lcSync) << "the PC clock was stepped by" << stepNs / 1000 << "us: sync";
         emit stepped(stepNs);
     }

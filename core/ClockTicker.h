@@ -20,6 +20,10 @@ public:
     /// A step of the PC clock against the monotonic clock of this much or more is followed
     /// at once; a time server's slewing stays far below it (0.5 ms a second at the most).
     static constexpr qint64 kStepLimitNs = 50'000'000;
+    /// The two clocks are read one after the other, and whoever steps the PC clock reads it
+    /// first too: a step of exactly kStepLimitNs is seen up to this much short of it, and
+    /// still counts.
+    static constexpr qint64 kReadingAllowanceNs = 500'000;
 
     explicit ClockTicker(const Clock &clock, QObject *parent = nullptr);
 

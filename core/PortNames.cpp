@@ -31,10 +31,8 @@ QString deviceForNumber(int number)
 std::optional<QString> deviceFor(const QString &commPort)
 {
     // A control character (a NUL from a damaged file) names no device.
-    for (const QChar c : commPort) {
-        if (c.category() == QChar::Other_Control)
-            return std::nullopt;
-    }
+    if (!SettingsFile::isStorable(commPort))
+        return std::nullopt;
     if (const auto number = SettingsFile::parseInt16(commPort))
         return deviceForNumber(*number);
     if (isDevicePath(commPort))

@@ -87,7 +87,14 @@ SettingsLoad load(SettingsStore &store)
         const QString section = QLatin1String(field.section);
         const QString key = QLatin1String(field.name);
         const QString text = store.value(section, key);
-        if (QString expected; !field.parse(text, settings, &expected)) {
+        QString expected;
+        if (!isStorable(text)) {
+            return {std::nullopt,
+                    QStringLiteral("The settings file \"%1\" has an invalid value in section "
+                                   "[%2], key %3: \"%4\". It must not hold control characters.")
+                        .arg(store.location(), section, key, printable(text))};
+        }
+        if (!field.parse(text, settings, &expected)) {
             return {std::nullopt,
                     QStringLiteral("The settings file \"%1\" has an invalid value in section "
                                    "[%2], key %3: \"%4\". %5")
@@ -119,6 +126,15 @@ std::optional<qint16> parseInt16(const QString &text)
     if (value < -32768 || value > 32767)
         return std::nullopt;
     return qint16(value);
+}
+
+bool isStorable(const QString &value)
+{
+    for (const QChar c : value) {
+        if (c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
 }
 
 QString printable(const QString &text)

@@ -66,6 +66,12 @@ bool save(const Settings &settings, const QList<SettingsKey> &keys, SettingsStor
 /// an optional sign, decimal digits, within -32768 to 32767. Anything else has no value.
 std::optional<qint16> parseInt16(const QString &text);
 
+/// Whether `value` may stand as a value of the settings file: it holds no control
+/// character (a line break, tab, vertical tab, form feed, NUL, DEL or a C1 control), which
+/// would not read back as written, would name no device, or would show wrongly in a
+/// message. Loading, the settings dialog and the file writer all use this one rule.
+bool isStorable(const QString &value);
+
 /// `text` with its control characters shown as \xHH, so that a message shows them all.
 QString printable(const QString &text);
 

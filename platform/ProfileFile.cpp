@@ -151,15 +151,6 @@ bool hasLineBreak(const QString &text)
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
-bool hasControlCharacter(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control && c != QLatin1Char('\t'))
-            return true;
-    }
-    return false;
-}
-
 bool hasOuterBlanks(const QString &text)
 {
     return text.trimmed().size() != text.size();
@@ -174,10 +165,9 @@ QString invalidReason(const QString &section, const QString &key, const QString 
     if (key.isEmpty() || hasLineBreak(key) || key.contains(QLatin1Char('=')) ||
         key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char('[')) || hasOuterBlanks(key))
         return QStringLiteral("the key name \"%1\" cannot be stored").arg(key);
-    if (hasLineBreak(value))
-        return QStringLiteral("the value for key %1 contains a line break").arg(key);
-    if (hasControlCharacter(value))
-        return QStringLiteral("the value for key %1 contains a control character").arg(key);
+    if (!SettingsFile::isStorable(value))
+        return QStringLiteral("the value for key %1 contains a control character: \"%2\"")
+            .arg(key, SettingsFile::printable(value));
     return {};
 }
 
@@ -212,16 +202,23 @@ QString valueIn(const QByteArray &data, const QString &section, const QString &k
 bool writeString(const QString &path, const QString &section, const QString &key,
                  const QString &value, QString *error)
 {
+    SafeFile::Entry file(path);
+    return writeString(file, section, key, value, error);
+}
+
+bool writeString(SafeFile::Entry &entry, const QString &section, const QString &key,
+                 const QString &value, QString *error)
+{
+    const QString path = entry.filePath();
     if (const QString reason = invalidReason(section, key, value); !reason.isEmpty())
         return fail(error,
                     QStringLiteral("Cannot write the settings file \"%1\": %2.").arg(path, reason));
 
     QByteArray data;
     if (QString reason;
-        !SafeFile::read(path, &data, &reason) && reason != QLatin1String("was not found"))
-        return fail(
-            error,
-            QStringLiteral("Cannot write the settings file \"%1\": it %2.").arg(path, reason));
+        !entry.read(&data, &reason) && reason != QLatin1String("was not found"))
+        return fail(error, QStringLiteral("Cannot write the settings file \"%1\": it %2.")
+                               .arg(entry.filePath(), reason));
     const Text file = Text::of(data);
     QVector<Line> lines = splitLines(file.bytes);
 
@@ -283,21 +280,20 @@ bool writeString(const QString &path, const QString &section, const QString &key
     QByteArray out;
     for (const Line &line : lines)
         out += line.content + line.eol;
-    if (QString reason; !SafeFile::replace(path, file.file(out), &reason))
-        return fail(
-            error,
-            QStringLiteral("Cannot write the settings file \"%1\": it %2.").arg(path, reason));
+    if (QString reason; !entry.replace(file.file(out), &reason))
+        return fail(error, QStringLiteral("Cannot write the settings file \"%1\": it %2.")
+                               .arg(entry.filePath(), reason));
     return true;
 }
 
 } // namespace ProfileFile
 
-ProfileSettingsStore::ProfileSettingsStore(const QString &path) : m_path(path) {}
+ProfileSettingsStore::ProfileSettingsStore(const QString &path) : m_path(path), m_file(path) {}
 
 bool ProfileSettingsStore::load(QString *reason)
 {
     m_data.clear();
-    return SafeFile::read(m_path, &m_data, reason);
+    return m_file.read(&m_data, reason);
 }
 
 QString ProfileSettingsStore::value(const QString &section, const QString &key) const
@@ -308,5 +304,5 @@ QString ProfileSettingsStore::value(const QString &section, const QString &key) 
 bool ProfileSettingsStore::store(const QString &section, const QString &key, const QString &value,
                                  QString *error)
 {
-    return ProfileFile::writeString(m_path, section, key, value, error);
+    return ProfileFile::writeString(m_file, section, key, value, error);
 }

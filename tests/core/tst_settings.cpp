@@ -114,6 +114,12 @@ private slots:
             << QByteArray(good + "WarnUnsynchronised=no\n") << "key WarnUnsynchronised: \"no\"";
         QTest::newRow("control character in the line settings")
             << with("9600,N,8,1", "9600,N,8,1\x01") << "key Setting: \"9600,N,8,1\\x01\"";
+        QTest::newRow("vertical tab after the line settings")
+            << with("9600,N,8,1", "9600,N,8,1\v") << "key Setting: \"9600,N,8,1\\x0b\"";
+        QTest::newRow("form feed after the line settings")
+            << with("9600,N,8,1", "9600,N,8,1\f") << "key Setting: \"9600,N,8,1\\x0c\"";
+        QTest::newRow("tab inside the port") << with("CommPort=1", "CommPort=/dev/tty\tS0")
+                                             << "key CommPort: \"/dev/tty\\x09S0\"";
     }
 
     // A settings file that can't be used gives a message naming the file, section, key and
@@ -128,6 +134,7 @@ private slots:
         QVERIFY(!loaded.settings);
         QVERIFY2(loaded.error.contains(QLatin1Char('"') + path()), qPrintable(loaded.error));
         QVERIFY2(loaded.error.contains(message), qPrintable(loaded.error));
+        QVERIFY2(SettingsFile::isStorable(loaded.error), "a control character shown raw");
         QCOMPARE(readFile(path()), file);
         QCOMPARE(QFile::exists(path()), !file.isNull());
     }

@@ -259,6 +259,12 @@ private slots:
         QTest::newRow("NUL in value")
             << "S"
             << "k" << QString(QStringLiteral("/dev/pts/1") + QChar(0) + "x");
+        QTest::newRow("tab in value") << "S"
+                                      << "k"
+                                      << "/dev/tty\tS0";
+        QTest::newRow("form feed in value") << "S"
+                                            << "k"
+                                            << "9600,N,8,1\f";
         QTest::newRow("escape in value") << "S"
                                          << "k"
                                          << "\x1b[31m1";

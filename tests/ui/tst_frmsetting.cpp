@@ -291,6 +291,8 @@ private slots:
         QTest::newRow("negative number") << "-2";
         QTest::newRow("empty") << "";
         QTest::newRow("a device name without its folder") << "ttyUSB0";
+        QTest::newRow("a tab inside a path") << "/dev/tty\tUSB0";
+        QTest::newRow("a vertical tab after a path") << "/dev/ttyUSB0\v";
     }
 
     // "COM3" stored on Linux would stop the next start-up, and with it the dialog that
