@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Settings.h"
+#include "platform/SafeFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,10 +37,14 @@ QString valueIn(const QByteArray &data, const QString &section, const QString &k
 /// replaced; the file is then left exactly as it was.
 bool writeString(const QString &path, const QString &section, const QString &key,
                  const QString &value, QString *error = nullptr);
+/// writeString() on a file already reached; the messages name the file it writes.
+bool writeString(SafeFile::Entry &file, const QString &section, const QString &key,
+                 const QString &value, QString *error = nullptr);
 
 } // namespace ProfileFile
 
-/// The program's settings file: read once by load(), each value stored at once.
+/// The program's settings file: read once by load(), each value stored at once. The file
+/// is reached at the first load (start-up) and kept: see SafeFile::Entry.
 class ProfileSettingsStore : public SettingsStore
 {
 public:
@@ -53,5 +58,6 @@ public:
 
 private:
     QString m_path;
+    SafeFile::Entry m_file;
     QByteArray m_data;
 };

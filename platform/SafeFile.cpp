@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
+#include <QStringList>
 
 #ifdef Q_OS_UNIX
 #include <QRandomGenerator>
@@ -35,19 +37,20 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QByteArray encoded(const QString &path)
-{
-    return QFile::encodeName(path);
-}
-
 /// Closes a descriptor when it goes out of scope.
 struct Descriptor
 {
     int fd = -1;
-    ~Descriptor()
+    Descriptor() = default;
+    explicit Descriptor(int d) : fd(d) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor() { reset(); }
+    void reset(int d = -1)
     {
         if (fd >= 0)
             ::close(fd);
+        fd = d;
     }
     int release()
     {
@@ -67,40 +70,40 @@ int systemFsync(int fd)
     return ::fsync(fd);
 }
 
-int systemRename(const char *from, const char *to)
+int systemRename(int folder, const char *from, const char *to)
 {
-    return ::rename(from, to);
+    return ::renameat(folder, from, folder, to);
 }
 
-/// The file that replacing `path` replaces: `path` itself, or the file its link names.
-bool replacedFile(const QString &path, QString *target, struct stat *existing, bool *exists,
-                  QString *reason)
+/// A link may be followed when the user made it, or root: nobody else can have put it on
+/// the way to make the program read or write another file.
+bool trustedOwner(uid_t owner)
 {
-    *target = path;
-    struct stat st;
-    if (::lstat(encoded(path).constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        const QString named = QFileInfo(path).symLinkTarget();
-        if (named.isEmpty())
-            return fail(reason, QStringLiteral("is a link that cannot be followed"));
-        *target = named;
-    }
-    if (::lstat(encoded(*target).constData(), existing) != 0) {
-        if (errno != ENOENT)
-            return fail(reason, QStringLiteral("cannot be examined: %1").arg(systemReason(errno)));
-        *exists = false;
-        return true;
-    }
-    *exists = true;
-    if (S_ISLNK(existing->st_mode))
-        return fail(reason, QStringLiteral("leads to \"%1\", which is a link: the settings are "
-                                           "never written through a link found there")
-                                .arg(*target));
-    if (!S_ISREG(existing->st_mode))
-        return fail(reason, *target == path ? QStringLiteral("is not a regular file")
-                                            : QStringLiteral("leads to \"%1\", which is not a "
-                                                             "regular file")
-                                                  .arg(*target));
-    return true;
+    return owner == ::geteuid() || owner == 0;
+}
+
+/// How many links one path may go through, as the kernel allows.
+constexpr int kMaxLinks = 40;
+
+QString linkTarget(int folder, const QByteArray &name)
+{
+    QByteArray target(4096, Qt::Uninitialized);
+    const ssize_t n = ::readlinkat(folder, name.constData(), target.data(), size_t(target.size()));
+    return n < 0 ? QString() : QFile::decodeName(target.left(n));
+}
+
+/// The names of a path, without empty ones.
+QList<QByteArray> namesOf(const QByteArray &path)
+{
+    QList<QByteArray> names = path.split('/');
+    names.removeAll(QByteArray());
+    return names;
+}
+
+QString joined(const QString &folder, const QByteArray &name)
+{
+    const QString file = QFile::decodeName(name);
+    return folder.endsWith(QLatin1Char('/')) ? folder + file : folder + QLatin1Char('/') + file;
 }
 
 } // namespace
@@ -111,24 +114,124 @@ const Io &systemIo()
     return io;
 }
 
-bool read(const QString &path, QByteArray *data, QString *reason)
+Entry::Entry(const QString &path) : m_path(path) {}
+
+Entry::~Entry()
 {
+    if (m_folder >= 0)
+        ::close(m_folder);
+}
+
+QString Entry::filePath() const
+{
+    return m_folder >= 0 ? joined(m_folderPath, m_name) : m_path;
+}
+
+bool Entry::reach(QString *reason)
+{
+    if (m_folder >= 0)
+        return true;
+    // Component by component from the root, each folder opened without following a link,
+    // so that what is checked is what is used.
+    QList<QByteArray> pending = namesOf(QFile::encodeName(QFileInfo(m_path).absoluteFilePath()));
+    Descriptor folder{::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    QStringList folderNames;
+    const auto folderPath = [&] { return QLatin1Char('/') + folderNames.join(QLatin1Char('/')); };
+    int links = 0;
+    bool fileNameWasLink = false;
+    QByteArray fileName(".");
+    while (!pending.isEmpty()) {
+        const QByteArray name = pending.takeFirst();
+        const bool last = pending.isEmpty();
+        if (name == "." && !last)
+            continue;
+        fileName = name;
+        struct stat st;
+        if (::fstatat(folder.fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && last)
+                break; // a file not there yet: replace() makes it
+            if (errno == ENOENT || errno == ENOTDIR)
+                return fail(reason, QStringLiteral("was not found"));
+            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
+        }
+        if (S_ISLNK(st.st_mode)) {
+            const QString link = joined(folderPath(), name);
+            if (!trustedOwner(st.st_uid))
+                return fail(reason, QStringLiteral("is reached through the link \"%1\", which "
+                                                   "belongs to another user (user ID %2): the "
+                                                   "settings are never read or written through "
+                                                   "another user's link")
+                                        .arg(link)
+                                        .arg(st.st_uid));
+            if (last && fileNameWasLink)
+                return fail(reason, QStringLiteral("leads to \"%1\", which is a link: the settings "
+                                                   "are never read or written through a link "
+                                                   "found there")
+                                        .arg(link));
+            if (++links > kMaxLinks)
+                return fail(reason, QStringLiteral("is not a regular file (its links form a loop)"));
+            const QByteArray target = QFile::encodeName(linkTarget(folder.fd, name));
+            if (target.isEmpty())
+                return fail(reason, QStringLiteral("is a link that cannot be followed"));
+            fileNameWasLink = fileNameWasLink || last;
+            if (target.startsWith('/')) {
+                folder.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                folderNames.clear();
+            }
+            pending = namesOf(target) + pending;
+            continue;
+        }
+        if (last)
+            break;
+        if (!S_ISDIR(st.st_mode))
+            return fail(reason, QStringLiteral("was not found"));
+        const int next = ::openat(folder.fd, name.constData(),
+                                  O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0)
+            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
+        folder.reset(next);
+        if (name != "..")
+            folderNames << QFile::decodeName(name);
+        else if (!folderNames.isEmpty())
+            folderNames.removeLast();
+    }
+    // The folder itself, readable, so that a rename in it can be flushed to the disk.
+    int opened = ::openat(folder.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    m_folder = opened >= 0 ? opened : folder.release();
+    m_folderPath = folderPath();
+    m_name = fileName;
+    return true;
+}
+
+bool Entry::read(QByteArray *data, QString *reason)
+{
+    if (!reach(reason))
+        return false;
+    // Only a regular file is opened: opening a socket fails, a device may do anything.
     struct stat st;
-    if (::stat(encoded(path).constData(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
+    if (::fstatat(m_folder, m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return fail(reason, QStringLiteral("is not a regular file"));
+    // Not blocking: the file may have become a FIFO since. Not through a link put there.
+    Descriptor file{::openat(m_folder, m_name.constData(),
+                             O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0) {
+        if (errno == ENOENT)
             return fail(reason, QStringLiteral("was not found"));
         if (errno == ELOOP)
-            return fail(reason, QStringLiteral("is not a regular file (its links form a loop)"));
+            return fail(reason, QStringLiteral("is now a link to \"%1\": the settings are never "
+                                               "read or written through a link found there")
+                                    .arg(linkTarget(m_folder, m_name)));
         return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
     }
-    if (!S_ISREG(st.st_mode))
-        return fail(reason, QStringLiteral("is not a regular file"));
-    // Not blocking: the file may have been swapped for a FIFO since.
-    Descriptor file{::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (file.fd < 0)
-        return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return fail(reason, QStringLiteral("is not a regular file"));
+    const auto tooLarge = [&] {
+        return fail(reason, QStringLiteral("is too large: a settings file is at most %1 bytes")
+                                .arg(kMaxSize));
+    };
+    if (st.st_size > kMaxSize)
+        return tooLarge();
     QByteArray bytes;
     char buffer[65536];
     for (;;) {
@@ -140,53 +243,64 @@ bool read(const QString &path, QByteArray *data, QString *reason)
         if (n == 0)
             break;
         bytes.append(buffer, n);
+        if (bytes.size() > kMaxSize) // it grew while being read
+            return tooLarge();
     }
     if (data)
         *data = bytes;
     return true;
 }
 
-bool replace(const QString &path, const QByteArray &data, QString *reason, const Io &io)
+bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
 {
-    QString target;
-    struct stat existing;
-    bool exists = false;
-    if (!replacedFile(path, &target, &existing, &exists, reason))
+    if (!reach(reason))
         return false;
+    const QString file = filePath();
+    struct stat existing;
+    const bool exists = ::fstatat(m_folder, m_name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT)
+        return fail(reason, QStringLiteral("cannot be examined: %1").arg(systemReason(errno)));
+    const bool elsewhere = file != QFileInfo(m_path).absoluteFilePath();
+    if (exists && S_ISLNK(existing.st_mode))
+        return fail(reason, QStringLiteral("leads to \"%1\", which is now a link to \"%2\": the "
+                                           "settings are never written through a link found "
+                                           "there")
+                                .arg(file, linkTarget(m_folder, m_name)));
+    if (exists && !S_ISREG(existing.st_mode))
+        return fail(reason, elsewhere ? QStringLiteral("leads to \"%1\", which is not a regular "
+                                                       "file")
+                                            .arg(file)
+                                      : QStringLiteral("is not a regular file"));
 
-    const QFileInfo info(target);
-    const QString folder = info.absolutePath();
-    QString temporary;
-    Descriptor file;
-    for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
-        temporary = QStringLiteral("%1/.%2.%3")
-                        .arg(folder, info.fileName())
-                        .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-        file.fd = ::open(encoded(temporary).constData(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (file.fd < 0 && errno != EEXIST)
+    QByteArray temporary;
+    Descriptor out;
+    for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
+        temporary = '.' + m_name + '.' +
+                    QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        out.fd = ::openat(m_folder, temporary.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (out.fd < 0 && errno != EEXIST)
             return fail(reason, QStringLiteral("cannot be written: %1").arg(systemReason(errno)));
     }
-    if (file.fd < 0)
+    if (out.fd < 0)
         return fail(reason, QStringLiteral("cannot be written: no free temporary name"));
-    const QByteArray temporaryName = encoded(temporary);
     const auto abandon = [&](const QString &why) {
         const int saved = errno;
-        ::close(file.release());
-        ::unlink(temporaryName.constData());
+        out.reset();
+        ::unlinkat(m_folder, temporary.constData(), 0);
         return fail(reason, QStringLiteral("%1: %2").arg(why, systemReason(saved)));
     };
 
     if (exists) {
         // The group is kept where the user may give it (a member of the file's group);
         // the mode is kept always.
-        if (::fchown(file.fd, uid_t(-1), existing.st_gid) != 0 && errno != EPERM)
+        if (::fchown(out.fd, uid_t(-1), existing.st_gid) != 0 && errno != EPERM)
             return abandon(QStringLiteral("cannot be written"));
-        if (::fchmod(file.fd, existing.st_mode & 07777) != 0)
+        if (::fchmod(out.fd, existing.st_mode & 07777) != 0)
             return abandon(QStringLiteral("cannot be written"));
     }
     for (qsizetype done = 0; done < data.size();) {
-        const qint64 n = io.write(file.fd, data.constData() + done, data.size() - done);
+        const qint64 n = io.write(out.fd, data.constData() + done, data.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -196,28 +310,27 @@ bool replace(const QString &path, const QByteArray &data, QString *reason, const
         }
         done += n;
     }
-    if (io.fsync(file.fd) != 0)
+    if (io.fsync(out.fd) != 0)
         return abandon(QStringLiteral("cannot be written"));
-    if (::close(file.release()) != 0) {
+    if (::close(out.release()) != 0) {
         const int saved = errno;
-        ::unlink(temporaryName.constData());
-        errno = saved;
+        ::unlinkat(m_folder, temporary.constData(), 0);
         return fail(reason, QStringLiteral("cannot be written: %1").arg(systemReason(saved)));
     }
-    if (io.rename(temporaryName.constData(), encoded(target).constData()) != 0) {
+    // The rename replaces the folder's entry itself, whatever it is by now: it never
+    // follows a link.
+    if (io.rename(m_folder, temporary.constData(), m_name.constData()) != 0) {
         const int saved = errno;
-        ::unlink(temporaryName.constData());
+        ::unlinkat(m_folder, temporary.constData(), 0);
         return fail(reason, QStringLiteral("cannot be replaced: %1").arg(systemReason(saved)));
     }
     // The rename itself is on the disk once the folder is.
-    Descriptor dir{::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (dir.fd >= 0 && io.fsync(dir.fd) != 0 && errno != EINVAL)
+    if (io.fsync(m_folder) != 0 && errno != EINVAL && errno != EBADF)
         return fail(reason, QStringLiteral("was replaced, but its folder could not be flushed "
                                            "to the disk: %1")
                                 .arg(systemReason(errno)));
     return true;
 }
-
 #else
 
 const Io &systemIo()
@@ -226,24 +339,42 @@ const Io &systemIo()
     return io;
 }
 
-bool read(const QString &path, QByteArray *data, QString *reason)
+Entry::Entry(const QString &path) : m_path(path) {}
+
+Entry::~Entry() = default;
+
+QString Entry::filePath() const
 {
-    const QFileInfo info(path);
+    return m_path;
+}
+
+bool Entry::reach(QString *)
+{
+    return true;
+}
+
+bool Entry::read(QByteArray *data, QString *reason)
+{
+    const QFileInfo info(m_path);
     if (!info.exists())
         return fail(reason, QStringLiteral("was not found"));
     if (!info.isFile())
         return fail(reason, QStringLiteral("is not a regular file"));
-    QFile file(path);
+    QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(reason, QStringLiteral("cannot be read: %1").arg(file.errorString()));
+    const QByteArray bytes = file.read(kMaxSize + 1);
+    if (bytes.size() > kMaxSize)
+        return fail(reason, QStringLiteral("is too large: a settings file is at most %1 bytes")
+                                .arg(kMaxSize));
     if (data)
-        *data = file.readAll();
+        *data = bytes;
     return true;
 }
 
-bool replace(const QString &path, const QByteArray &data, QString *reason, const Io &)
+bool Entry::replace(const QByteArray &data, QString *reason, const Io &)
 {
-    QSaveFile file(path);
+    QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() ||
         !file.commit())
         return fail(reason, QStringLiteral("cannot be written: %1").arg(file.errorString()));
@@ -251,5 +382,15 @@ bool replace(const QString &path, const QByteArray &data, QString *reason, const
 }
 
 #endif
+
+bool read(const QString &path, QByteArray *data, QString *reason)
+{
+    return Entry(path).read(data, reason);
+}
+
+bool replace(const QString &path, const QByteArray &data, QString *reason, const Io &io)
+{
+    return Entry(path).replace(data, reason, io);
+}
 
 } // namespace SafeFile

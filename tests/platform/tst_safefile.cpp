@@ -5,6 +5,7 @@
 #include "platform/SafeFile.h"
 
 #include "files.h"
+#include "users.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -27,38 +28,20 @@ QByteArray name(const QString &path)
     return QFile::encodeName(path);
 }
 
-/// SafeFile::read's reason for `path`, as the unprivileged user 65534 when `asNobody`
-/// (root reads any file).
-QString readReason(const QString &path, bool asNobody)
+/// SafeFile::read's reason for `path`, as another user when `asUser` (root reads any file).
+QString readReason(const QString &path, bool asUser)
 {
-    if (!asNobody || geteuid() != 0) {
+    const auto body = [&](const std::function<void()> &) {
         QString reason;
-        return SafeFile::read(path, nullptr, &reason) ? QStringLiteral("read") : reason;
-    }
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return QStringLiteral("no pipe");
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pipeFds[0]);
-        QString reason = QStringLiteral("no user");
-        if (setgid(65534) == 0 && setuid(65534) == 0 && SafeFile::read(path, nullptr, &reason))
-            reason = QStringLiteral("read");
-        const QByteArray bytes = reason.toUtf8();
-        (void)!write(pipeFds[1], bytes.constData(), size_t(bytes.size()));
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    QByteArray answer;
-    char buffer[256];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        answer.append(buffer, n);
-    close(pipeFds[0]);
-    waitpid(child, nullptr, 0);
-    return QString::fromUtf8(answer);
+        return (SafeFile::read(path, nullptr, &reason) ? QStringLiteral("read") : reason).toUtf8();
+    };
+    if (!asUser || geteuid() != 0)
+        return QString::fromUtf8(body({}));
+    return QString::fromUtf8(Users::run(Users::kUser, {}, body));
 }
 
-int g_failAt = 0; ///< which call of the fault seam fails: 1 write, 2 fsync, 3 rename
+int g_failAt = 0; ///< which call of the fault seam fails: 1 write, 2 fsync, 3 rename, 4 the
+                  ///< folder's fsync after the rename
 int g_error = 0;
 
 qint64 failingWrite(int fd, const char *data, qint64 size)
@@ -72,20 +55,22 @@ qint64 failingWrite(int fd, const char *data, qint64 size)
 
 int failingFsync(int fd)
 {
-    if (g_failAt == 2) {
+    struct stat st;
+    const bool folder = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    if (g_failAt == (folder ? 4 : 2)) {
         errno = g_error;
         return -1;
     }
     return SafeFile::systemIo().fsync(fd);
 }
 
-int failingRename(const char *from, const char *to)
+int failingRename(int folder, const char *from, const char *to)
 {
     if (g_failAt == 3) {
         errno = g_error;
         return -1;
     }
-    return SafeFile::systemIo().rename(from, to);
+    return SafeFile::systemIo().rename(folder, from, to);
 }
 
 } // namespace
@@ -117,15 +102,15 @@ private slots:
         QTest::newRow("socket") << "socket"
                                 << "is not a regular file";
         QTest::newRow("link loop") << "loop"
-                                   << "is not a regular file (its links form a loop)";
+                                   << "which is a link: the settings are never read or written through a link found there";
         QTest::newRow("unreadable") << "unreadable"
                                     << "cannot be read: Permission denied";
         QTest::newRow("regular, through a link") << "link"
                                                  << "read";
     }
 
-    // A FIFO hung the program; a folder, FIFO, socket or link loop read as "was not
-    // found", an unreadable file as an empty value.
+    // Reading never blocks on a FIFO, and says what is wrong: a folder, FIFO, socket or link
+    // loop is no settings file, and an unreadable file is no empty one.
     void readSaysWhatIsWrong()
     {
         QFETCH(QString, kind);
@@ -155,7 +140,8 @@ private slots:
             QVERIFY(writeFile(dir.filePath(QStringLiteral("etc/orvtide.ini")), kOld));
             QVERIFY(QFile::link(dir.filePath(QStringLiteral("etc/orvtide.ini")), path));
         }
-        QCOMPARE(readReason(path, kind == QLatin1String("unreadable")), reason);
+        const QString actual = readReason(path, kind == QLatin1String("unreadable"));
+        QVERIFY2(actual.endsWith(reason), qPrintable(actual)); // the whole reason, or its end
     }
 
     void plantedLinksAreNeverWrittenThrough_data()
@@ -168,9 +154,9 @@ private slots:
         QTest::newRow("a folder") << "folder" << false;
     }
 
-    // The package's folder /etc/orvantide is writable by the settings group: a member
-    // could put a link to another user's ~/.bashrc in place of the settings file, and
-    // that user's next save appended a shell command to it.
+    // The package's folder /etc/orvantide is writable by the settings group: a member can
+    // put a link to another user's ~/.bashrc in place of the settings file, which a save
+    // must never write through.
     void plantedLinksAreNeverWrittenThrough()
     {
         QFETCH(QString, planted);
@@ -204,8 +190,108 @@ private slots:
         QCOMPARE(filesIn(dir.filePath(QStringLiteral("etc"))), QStringList{"orvtide.ini"});
     }
 
-    // Qt's QSaveFile reported success although flushing failed: the settings file was
-    // left empty and the user was told "Settings Done".
+    void othersLinksAreRefused_data()
+    {
+        QTest::addColumn<QString>("link");   ///< where a link is put, in the shared folder
+        QTest::addColumn<bool>("attackers"); ///< the other member of the group made it
+        QTest::addColumn<bool>("afterStart"); ///< it appears while the program runs
+        QTest::addColumn<bool>("written");
+        QTest::newRow("the settings file, replaced by a link while the program runs")
+            << "shared/orvtide.ini" << true << true << false;
+        QTest::newRow("the settings file, the user's own link made while it runs")
+            << "shared/orvtide.ini" << false << true << false;
+        QTest::newRow("the settings file, another user's link at start-up")
+            << "shared/orvtide.ini" << true << false << false;
+        QTest::newRow("a folder on the way, another user's link at start-up")
+            << "shared/hall" << true << false << false;
+        QTest::newRow("the settings file, the user's own link at start-up")
+            << "shared/orvtide.ini" << false << false << true;
+    }
+
+    // A member of the settings group can change the shared folder while another member's
+    // program runs with --settings naming a file in it. Run as two real users: whatever
+    // the other plants, the user's own file (mode 600, in a folder of mode 700) is never
+    // written, and the refusal names the link.
+    void othersLinksAreRefused()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, attackers);
+        QFETCH(bool, afterStart);
+        QFETCH(bool, written);
+        if (geteuid() != 0)
+            QSKIP("needs root, to act as two users");
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ExeOwner | QFile::ExeOther));
+        const auto own = [](const QString &path, uid_t uid, gid_t gid, mode_t mode) {
+            return lchown(name(path).constData(), uid, gid) == 0 &&
+                   (mode == 0 || chmod(name(path).constData(), mode) == 0);
+        };
+        const QString home = dir.filePath(QStringLiteral("home"));
+        const QString victim = home + QStringLiteral("/hall.ini");
+        QVERIFY(writeFile(victim, kOld));
+        QVERIFY(own(home, Users::kUser, Users::kUser, 0700));
+        QVERIFY(own(victim, Users::kUser, Users::kUser, 0600));
+        const QString shared = dir.filePath(QStringLiteral("shared"));
+        QVERIFY(writeFile(shared + QStringLiteral("/orvtide.ini"), kOld));
+        QVERIFY(QDir().mkdir(shared + QStringLiteral("/hall")));
+        QVERIFY(writeFile(shared + QStringLiteral("/hall/orvtide.ini"), kOld));
+        QVERIFY(own(shared, 0, Users::dialout(), 02775));
+        QVERIFY(own(shared + QStringLiteral("/orvtide.ini"), Users::kUser, Users::dialout(), 0664));
+        const QString settings = link == QLatin1String("shared/hall")
+                                     ? shared + QStringLiteral("/hall/orvtide.ini")
+                                     : shared + QStringLiteral("/orvtide.ini");
+        const QString planted = dir.filePath(link);
+        const QString plantedTarget = link == QLatin1String("shared/hall") ? home : victim;
+        const auto plant = [&] {
+            QDir(planted).removeRecursively();
+            QFile::remove(planted);
+            QVERIFY(QFile::link(plantedTarget, planted));
+            QVERIFY(own(planted, attackers ? Users::kAttacker : Users::kUser, Users::dialout(), 0));
+        };
+        if (!afterStart)
+            plant();
+
+        const QByteArray reason = Users::run(
+            Users::kUser, {Users::dialout()},
+            [&](const std::function<void()> &pause) {
+                SafeFile::Entry file(settings);
+                QString why;
+                file.read(nullptr, &why); // start-up
+                pause();
+                return file.replace(kNew, &why) ? QByteArray("written") : why.toUtf8();
+            },
+            afterStart ? std::function<void()>(plant) : std::function<void()>());
+
+        if (written) {
+            QCOMPARE(reason, QByteArray("written"));
+            QCOMPARE(readFile(victim), kNew);
+            return;
+        }
+        QVERIFY2(reason.contains(name(planted)), reason.constData());
+        QCOMPARE(readFile(victim), kOld);
+        QCOMPARE(filesIn(home), QStringList{"hall.ini"});
+    }
+
+    // A settings file is a few hundred bytes: a huge one is refused without being read
+    // whole, so a reload neither stalls nor fills the memory.
+    void hugeFileIsRefused()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("orvtide.ini"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(SafeFile::kMaxSize + 1));
+        file.close();
+        QString reason;
+        QVERIFY(!SafeFile::read(path, nullptr, &reason));
+        QVERIFY2(reason.contains(QLatin1String("too large")), qPrintable(reason));
+        QVERIFY(file.resize(SafeFile::kMaxSize));
+        QVERIFY(SafeFile::read(path, nullptr, &reason));
+    }
+
+    // A full file system is a failed save, reported with the system's reason, and the old
+    // file stays whole (Qt's QSaveFile can report success after a failed flush).
     void fullFileSystem()
     {
         QTemporaryDir dir;
@@ -240,6 +326,7 @@ private slots:
         QTest::newRow("write: I/O error") << 1 << EIO << "Input/output error";
         QTest::newRow("fsync: quota") << 2 << EDQUOT << "Disk quota exceeded";
         QTest::newRow("rename: read-only") << 3 << EROFS << "Read-only file system";
+        QTest::newRow("the folder's fsync: I/O error") << 4 << EIO << "Input/output error";
     }
 
     void eachStepIsChecked()
@@ -257,6 +344,10 @@ private slots:
         QVERIFY(!SafeFile::replace(path, kNew, &why, io));
         g_failAt = 0;
         QVERIFY2(why.contains(reason), qPrintable(why));
+        if (failAt == 4) { // the new file is in place, but maybe not yet on the disk
+            QVERIFY2(why.contains(QLatin1String("folder could not be flushed")), qPrintable(why));
+            return;
+        }
         QCOMPARE(readFile(path), kOld);
         QCOMPARE(filesIn(dir.path()), QStringList{"orvtide.ini"});
     }
