@@ -1,6 +1,7 @@
 #include "platform/PosixSerialLink.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -76,6 +77,38 @@ bool isPtySlave(dev_t device)
     return major(device) >= 136 && major(device) <= 143;
 }
 
+/// Why the terminal `device` is no serial line to write frames to; empty when it may be.
+/// The numbers are Linux's: 5,0 /dev/tty, 5,1 /dev/console, 5,2 /dev/ptmx, 4,0-63 the
+/// virtual consoles.
+QString notASerialLine(dev_t device)
+{
+    const unsigned int maj = major(device);
+    const unsigned int min = minor(device);
+    if (maj == 5 || (maj == 4 && min < 64))
+        return QStringLiteral("it is a terminal or console, not a serial line");
+    // A terminal some session uses: the controlling terminal of a login or a shell. Each
+    // process says which it has in field 7 of /proc/PID/stat.
+    const quint64 encoded = (min & 0xff) | (quint64(maj) << 8) | (quint64(min & ~0xffu) << 12);
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &pid : processes) {
+        if (!pid.at(0).isDigit())
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.read(1024);
+        const qsizetype nameEnd = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(nameEnd + 2).split(' ');
+        // after the name: state, ppid, pgrp, session, tty_nr
+        if (nameEnd < 0 || fields.size() < 5 || fields.at(4).toULongLong() != encoded)
+            continue;
+        const qsizetype nameStart = line.indexOf('(');
+        return QStringLiteral("it is the terminal of process %1 (%2), not a free serial line")
+            .arg(pid, QString::fromLocal8Bit(line.mid(nameStart + 1, nameEnd - nameStart - 1)));
+    }
+    return {};
+}
+
 QString inUse(const QString &device, qint64 holder)
 {
     return holder > 0
@@ -87,6 +120,12 @@ QString inUse(const QString &device, qint64 holder)
 }
 
 } // namespace
+
+const PosixSerialLink::Io &PosixSerialLink::systemIo()
+{
+    static const Io io{::write, ::poll};
+    return io;
+}
 
 PosixSerialLink::~PosixSerialLink()
 {
@@ -104,6 +143,14 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
             *error = message;
         return false;
     };
+    // Known before opening: opening a console may already change it.
+    struct stat st;
+    dev_t checked = 0;
+    if (::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        if (const QString why = notASerialLine(st.st_rdev); !why.isEmpty())
+            return fail(QStringLiteral("Could not open %1: %2.").arg(device, why));
+        checked = st.st_rdev;
+    }
     m_fd =
         ::open(QFile::encodeName(device).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
@@ -120,11 +167,17 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
                         ? inUse(device, lockHolder(m_fd))
                         : QStringLiteral("Could not open %1: %2").arg(device, systemReason(saved)));
     }
+    // What was opened, which a link may have changed since it was looked at.
+    if (::fstat(m_fd, &st) != 0)
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+    if (st.st_rdev != checked) {
+        if (const QString why = notASerialLine(st.st_rdev); !why.isEmpty())
+            return fail(QStringLiteral("Could not open %1: %2.").arg(device, why));
+    }
     // Exclusive mode keeps out programs that take no lock. It is a flag of the tty, not of
     // the descriptor: a real port's tty goes with its last close, but a pty's lives on
     // with its master, so after a kill the flag would lock others out of a pty.
-    struct stat st;
-    if (::fstat(m_fd, &st) == 0 && !isPtySlave(st.st_rdev))
+    if (!isPtySlave(st.st_rdev))
         ::ioctl(m_fd, TIOCEXCL); // refused on some drivers: the lock still holds the port
 
     const speed_t speed = speedOf(settings.baudRate);
@@ -219,7 +272,7 @@ bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
     const double seconds = bytes.size() * m_settings.bitsPerCharacter() / m_settings.baudRate;
     const QDeadlineTimer deadline(500 + qint64(seconds * 1000.0));
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t n = m_io.write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n > 0) {
             done += n;
             continue;
@@ -229,7 +282,7 @@ bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
         if (n < 0 && errno != EAGAIN)
             return fail(systemReason(errno));
         pollfd writable{m_fd, POLLOUT, 0};
-        const int ready = ::poll(&writable, 1, int(deadline.remainingTime()));
+        const int ready = m_io.poll(&writable, 1, int(deadline.remainingTime()));
         if (ready == 0 || deadline.hasExpired())
             return fail(QStringLiteral("the bytes were not taken within %1 ms")
                             .arg(500 + qint64(seconds * 1000.0)));

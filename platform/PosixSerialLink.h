@@ -2,6 +2,9 @@
 
 #include "core/SerialLink.h"
 
+#include <poll.h>
+#include <sys/types.h>
+
 class QSocketNotifier;
 
 /// The serial port on Linux and other Unix systems, over termios, opened write-only.
@@ -14,9 +17,22 @@ class QSocketNotifier;
 class PosixSerialLink : public SerialLink
 {
 public:
+    /// The system calls a write makes, for tests that make them misbehave.
+    struct Io
+    {
+        ssize_t (*write)(int fd, const void *data, size_t size);
+        int (*poll)(pollfd *fds, nfds_t count, int timeoutMs);
+    };
+    /// The real calls.
+    static const Io &systemIo();
+
+    explicit PosixSerialLink(const Io &io = systemIo()) : m_io(io) {}
     ~PosixSerialLink() override;
 
-    /// Fails with "... is in use by another program (process N)" when another holds it.
+    /// Fails with "... is in use by another program (process N)" when another holds it,
+    /// and refuses a terminal that is no free serial line: the controlling terminal, the
+    /// console, a virtual console, or any terminal that is a session's own (a login's or
+    /// a shell's), into which frames would go as garbage.
     bool open(const QString &device, const LineSettings &settings, QString *error) override;
     bool isOpen() const override { return m_fd >= 0; }
     /// Returns once the driver has taken every byte (at most the bytes' line time and half
@@ -32,6 +48,7 @@ public:
 private:
     void watchForHangUp();
 
+    const Io &m_io;
     int m_fd = -1;
     QSocketNotifier *m_hangUpNotifier = nullptr;
     std::function<void(const QString &)> m_onHangUp;

@@ -12,8 +12,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -22,6 +25,12 @@
 namespace {
 
 const QByteArray kFrame("\xFE\x10\x09\x05\x0E\xFF", 6);
+
+/// A driver that takes at most two bytes a call, as a busy one may.
+ssize_t writeTwoBytes(int fd, const void *data, size_t size)
+{
+    return ::write(fd, data, std::min<size_t>(size, 2));
+}
 
 Settings settingsFor(const QString &commPort)
 {
@@ -154,6 +163,80 @@ private slots:
         QVERIFY2(written, qPrintable(error));
         QCOMPARE(received.size(), filler.size() + kFrame.size());
         QVERIFY(received.endsWith(kFrame));
+    }
+
+    // A driver may take part of a write: the rest follows, in order, before the frame
+    // counts as written.
+    void shortWritesAreFinished()
+    {
+        Pty pty;
+        static const PosixSerialLink::Io twoBytes{writeTwoBytes, ::poll};
+        PosixSerialLink link(twoBytes);
+        QString error;
+        QVERIFY2(link.open(pty.path, LineSettings(), &error), qPrintable(error));
+        QVERIFY2(link.write(kFrame, &error), qPrintable(error));
+        QCOMPARE(pty.read(6), kFrame);
+    }
+
+    void terminalsAreRefused_data()
+    {
+        QTest::addColumn<int>("major"); ///< 0: a pseudo-terminal that is a session's own
+        QTest::addColumn<int>("minor");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the controlling terminal, /dev/tty") << 5 << 0 << "not a serial line";
+        QTest::newRow("the console") << 5 << 1 << "not a serial line";
+        QTest::newRow("a virtual console, /dev/tty1") << 4 << 1 << "not a serial line";
+        QTest::newRow("a shell's terminal") << 0 << 0 << "it is the terminal of process";
+    }
+
+    // Frames written into a terminal land in a user's session and leave it raw.
+    void terminalsAreRefused()
+    {
+        QFETCH(int, major);
+        QFETCH(int, minor);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        Pty pty;
+        QString device = pty.path;
+        pid_t session = 0;
+        int ready[2];
+        QCOMPARE(pipe(ready), 0);
+        if (major > 0) {
+            device = dir.filePath(QStringLiteral("terminal"));
+            if (mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600,
+                      makedev(major, minor)) != 0)
+                QSKIP("making a device node needs root");
+        } else {
+            session = fork();
+            if (session == 0) { // a shell's session, with the pty as its terminal
+                setsid();
+                ioctl(pty.slave, TIOCSCTTY, 0);
+                close(ready[0]);
+                (void)!write(ready[1], "r", 1);
+                pause();
+                _exit(0);
+            }
+            char c;
+            QCOMPARE(read(ready[0], &c, 1), ssize_t(1));
+        }
+        PosixSerialLink link;
+        QString error;
+        const bool opened = link.open(device, LineSettings(), &error);
+        if (session > 0) {
+            kill(session, SIGKILL);
+            waitpid(session, nullptr, 0);
+        }
+        close(ready[0]);
+        close(ready[1]);
+        QVERIFY(!opened);
+        QVERIFY2(error.startsWith(QStringLiteral("Could not open %1: ").arg(device)) &&
+                     error.contains(reason),
+                 qPrintable(error));
+        if (session > 0) {
+            QVERIFY2(error.contains(QString::number(session)), qPrintable(error));
+            // Once the session is gone, the pty is a line like any other.
+            QVERIFY2(link.open(device, LineSettings(), &error), qPrintable(error));
+        }
     }
 
     void bytesArriveOnThePty()
