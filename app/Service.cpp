@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <csignal>
-#include <cstdio>
 
 namespace {
 
@@ -30,21 +29,11 @@ public:
     void showPcClockState(const QDateTime &) override {}
 };
 
-/// One line on standard error for each message: under systemd, one journal entry each.
-void logLine(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    QString line = message;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    std::fprintf(stderr, "%s\n", qPrintable(line));
-    std::fflush(stderr);
-}
-
 } // namespace
 
 int runService(const QString &settingsPath)
 {
-    qInstallMessageHandler(logLine);
-    QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
+    QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync=true"));
 
     SingleInstance instance(settingsPath, SingleInstance::Kind::Headless);
     if (SingleInstance::Other other; !instance.claim(&other)) {

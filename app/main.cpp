@@ -3,6 +3,7 @@
 #include "app/SingleInstance.h"
 #include "core/Clock.h"
 #include "platform/AutostartStore.h"
+#include "platform/LogOutput.h"
 #include "platform/ProfileFile.h"
 #include "platform/SerialPorts.h"
 #include "platform/RunOnWSU.h"
@@ -61,6 +62,10 @@ QString unnameableFolder(const char *argv0)
         .arg(QString::fromLocal8Bit(argv0));
 }
 
+/// How long the end of the program waits for its last log lines: a reader of standard
+/// error that takes nothing never holds it up for longer.
+constexpr int kLogFlushMs = 500;
+
 /// The port while the event loop runs; null once it has returned.
 SerialLink *g_openLink = nullptr;
 
@@ -69,6 +74,7 @@ void endedInsideEventLoop()
     if (!g_openLink)
         return;
     g_openLink->close();
+    LogOutput::flush(kLogFlushMs);
     std::_Exit(0);
 }
 
@@ -76,6 +82,10 @@ void endedInsideEventLoop()
 
 int main(int argc, char *argv[])
 {
+    // A closed or full standard error neither ends nor stops the program.
+    LogOutput::install();
+    std::atexit([] { LogOutput::flush(kLogFlushMs); });
+
     // Before the application object, which needs a display: --help works without one.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)

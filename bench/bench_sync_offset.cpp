@@ -182,7 +182,7 @@ void collectLog(QtMsgType, const QMessageLogContext &, const QString &message)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
+    QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync=true"));
     qInstallMessageHandler(collectLog);
     QCommandLineParser parser;
     const QCommandLineOption emulatorOption(

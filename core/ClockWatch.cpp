@@ -32,8 +32,8 @@ void ClockWatch::check()
             qCInfo(lcSync) << "the PC clock is synchronised to a time source again";
         set(QDateTime());
     } else if (!m_since.isValid()) {
-        qCInfo(lcSync).noquote()
-            << "warning: the PC clock is not synchronised to a time source (estimated error"
+        qCWarning(lcSync).noquote()
+            << "the PC clock is not synchronised to a time source (estimated error"
             << state->estimatedErrorUs << "us); the display follows it all the same";
         set(m_clock.now());
     }

@@ -143,7 +143,7 @@ void FrameWriter::writeDue()
     const qint64 lateNs = monoNow - m_writeAtNs;
     const qint64 clockSetNs = m_clock.wallNs() - monoNow - m_plannedClockNs;
     if (lateNs > kLateLimitNs || std::abs(clockSetNs) > kLateLimitNs) {
-        qCInfo(lcSync) << "write woken" << lateNs / kNsPerMs << "ms late, PC clock set by"
+        qCWarning(lcSync) << "write woken" << lateNs / kNsPerMs << "ms late, PC clock set by"
                        << clockSetNs / kNsPerMs << "ms: planning the slot again";
         planSlot();
         lock.unlock();
@@ -161,12 +161,12 @@ void FrameWriter::writeDue()
     const qint64 doneNs = m_clock.monotonicNs() - (monoNow - lateNs);
     writing.unlock();
     if (!ok) {
-        qCInfo(lcSync).noquote() << "write failed:" << error;
+        qCWarning(lcSync).noquote() << "write failed:" << error;
         emit failed(error);
         return;
     }
-    qCInfo(lcSync).noquote() << "sent" << frames.toHex(' ') << "for" << second.toString(Qt::ISODate)
-                             << "write started" << lateNs / 1000
-                             << "us after its moment, done after" << doneNs / 1000 << "us";
+    qCDebug(lcSync).noquote() << "sent" << frames.toHex(' ') << "for"
+                              << second.toString(Qt::ISODate) << "write started" << lateNs / 1000
+                              << "us after its moment, done after" << doneNs / 1000 << "us";
     emit written(second);
 }

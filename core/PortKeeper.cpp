@@ -29,6 +29,7 @@ void PortKeeper::setSettings(const Settings &settings)
 bool PortKeeper::open()
 {
     m_lastAttemptNs = m_clock.monotonicNs();
+    const QString lastReason = m_reason;
     LineSettings line;
     QString lineError;
     const std::optional<QString> device = PortNames::deviceFor(m_settings.commPort);
@@ -46,7 +47,9 @@ bool PortKeeper::open()
         m_frameLineTimeNs = line.lineTimeNs(TimeFrame(QTime(0, 0)).size());
         return true;
     }
-    qCInfo(lcSync).noquote() << "open failed:" << m_reason;
+    // Told once, not at every retry while the port stays away.
+    if (m_reason != lastReason)
+        qCWarning(lcSync).noquote() << "open failed:" << m_reason;
     watchForDevice(m_device);
     return false;
 }
@@ -60,7 +63,7 @@ void PortKeeper::closeFor(const QString &reason)
 {
     if (m_link.isOpen()) {
         if (!reason.isEmpty())
-            qCInfo(lcSync).noquote() << "port closed:" << reason;
+            qCWarning(lcSync).noquote() << "port closed:" << reason;
         m_link.close();
     }
     m_reason = reason;

@@ -124,7 +124,7 @@ private slots:
         // One line for each start-up, frame and reload.
         const QString log = QString::fromUtf8(service.readAllStandardError());
         QVERIFY2(log.contains(QLatin1String("start-up: port ") + first), qPrintable(log));
-        QVERIFY2(log.count(QLatin1String("\nsent fe 10 ")) >= 2, qPrintable(log));
+        QVERIFY2(log.count(QLatin1String(" sent fe 10 ")) >= 2, qPrintable(log));
         QVERIFY2(log.contains(QLatin1String("SIGHUP: settings read again")), qPrintable(log));
         stopProcess(firstDisplay);
         stopProcess(secondDisplay);
@@ -158,6 +158,51 @@ private slots:
                  qPrintable(said));
         QCOMPARE((seen += display.readAllStandardOutput()).count("\"frame\""), 1);
         stopProcess(windowed);
+        stopProcess(display);
+    }
+
+    void standardErrorNeverStopsIt_data()
+    {
+        QTest::addColumn<bool>("readerGone");
+        QTest::newRow("a reader that went away (| head -c 10)") << true;
+        QTest::newRow("a full pipe nobody reads") << false;
+    }
+
+    // Whoever reads standard error may go away or stop reading: frames, reloads and the
+    // end on SIGTERM go on all the same.
+    void standardErrorNeverStopsIt()
+    {
+        QFETCH(bool, readerGone);
+        const QString link = m_dir.filePath(QStringLiteral("stderr"));
+        QProcess display;
+        CHECKED(startDisplay(display, link));
+        writeSettings(link);
+        int log[2];
+        QCOMPARE(pipe2(log, O_CLOEXEC | O_NONBLOCK), 0);
+        if (readerGone) {
+            ::close(log[0]);
+            log[0] = -1;
+        } else {
+            while (::write(log[1], "x", 1) == 1) {
+            }
+        }
+        QCOMPARE(fcntl(log[1], F_SETFL, 0), 0); // the service's writes would block
+        QProcess service;
+        const int logEnd = log[1];
+        service.setChildProcessModifier([logEnd] { ::dup2(logEnd, 2); });
+        CHECKED(startService(service, settingsPath()));
+        ::close(log[1]);
+        QByteArray seen;
+        CHECKED(waitForFrame(display, &seen));
+        ::kill(pid_t(service.processId()), SIGHUP);
+        QTRY_COMPARE_WITH_TIMEOUT((seen += display.readAllStandardOutput()).count("\"frame\""), 2,
+                                  20000);
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service.exitCode(), 0);
+        if (log[0] >= 0)
+            ::close(log[0]);
         stopProcess(display);
     }
 
