@@ -40,6 +40,8 @@ int runService(const QString &settingsPath)
         qCritical().noquote() << SingleInstance::alreadyRuns(settingsPath, other);
         return 1;
     }
+    if (!instance.holderNotice().isEmpty())
+        qCWarning(lcSync).noquote() << instance.holderNotice();
 
     ProfileSettingsStore store(settingsPath);
     const SettingsLoad loaded = SettingsFile::load(store);

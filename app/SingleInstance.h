@@ -4,12 +4,20 @@
 #include <QString>
 
 class QLocalServer;
+class QSocketNotifier;
 
 /// One running instance per settings file, whoever started it: the first listens on a
 /// local socket named after the file (on Linux in the abstract namespace, which every user
 /// of the machine shares and a service's private /tmp does not hide; on Windows a named
 /// mutex decides who is first); a later one asks it who it is and, when both have windows,
 /// asks it to bring its window forward.
+///
+/// On Linux any user can reach that name, so neither side trusts a stranger: a request is
+/// heard only from the same user or root, as one short line within two seconds; a few
+/// connections at a time are served, and running out of descriptors never ends the
+/// listening. A name held by a program that is not trusted (not the same user, not root,
+/// not the package's service user "orvantide") never stops a start: the port's lock keeps
+/// two writers apart, and holderNotice() says who holds the name.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -22,6 +30,7 @@ public:
         Kind kind = Kind::Windowed;
         qint64 pid = 0;        ///< 0 when it did not say
         bool answered = false; ///< it said who it is (else it holds the name but is silent)
+        qint64 uid = -1;       ///< the user it runs as, where the system tells
     };
 
     SingleInstance(const QString &settingsFile, Kind kind, QObject *parent = nullptr);
@@ -29,8 +38,11 @@ public:
 
     /// Makes this process the instance for its settings file. Returns false when another
     /// is, with who it is in `other`; a windowed one has then been asked to show its window
-    /// when this one is windowed too.
+    /// when this one is windowed too. Returns true, with holderNotice() set, when a program
+    /// that is not trusted holds the name.
     bool claim(Other *other);
+    /// Why this instance runs without the name, naming who holds it; empty when it has it.
+    QString holderNotice() const { return m_holderNotice; }
 
     /// The socket's name for `settingsFile`: the same for every name of one file.
     static QString socketName(const QString &settingsFile);
@@ -43,12 +55,26 @@ signals:
     void showRequested();
 
 private:
-    void answer();
     /// Asks the instance listening on the name who it is. False when none answers.
     bool ask(Other *other);
 
     QString m_name;
+    QString m_settingsFile;
     Kind m_kind;
+    QString m_holderNotice;
+#ifdef Q_OS_LINUX
+    bool listen();
+    void accept();
+    void hear(int fd);
+
+    int m_listener = -1;
+    int m_spare = -1; ///< a descriptor given up to take a connection when none is left
+    QSocketNotifier *m_notifier = nullptr;
+    int m_peers = 0;
+#else
+    void answer();
+
     QLocalServer *m_server;
     void *m_mutex = nullptr; ///< Windows: the HANDLE of the mutex that makes this one first
+#endif
 };

@@ -134,6 +134,8 @@ int main(int argc, char *argv[])
         messageBoxes.information(nullptr, message);
         return 1;
     }
+    if (!instance.holderNotice().isEmpty())
+        qWarning().noquote() << instance.holderNotice();
 
     ProfileSettingsStore settingsStore(settingsFile);
     const std::unique_ptr<SerialLink> link = createSerialLink();

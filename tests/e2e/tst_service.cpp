@@ -12,6 +12,13 @@
 #include <unistd.h>
 
 #include "e2e/x11.h"
+#include "users.h"
+
+#include <QCryptographicHash>
+#include <cstddef>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 class tst_Service : public QObject
 {
@@ -203,6 +210,54 @@ private slots:
         QCOMPARE(service.exitCode(), 0);
         if (log[0] >= 0)
             ::close(log[0]);
+        stopProcess(display);
+    }
+
+    // Any user can take the instance name of a settings file first; the service starts all
+    // the same and says who holds it.
+    void aNameTakenByAnotherUserNeverStopsIt()
+    {
+        if (geteuid() != 0)
+            QSKIP("needs root, to act as another user");
+        const QString link = m_dir.filePath(QStringLiteral("squatted"));
+        QProcess display;
+        CHECKED(startDisplay(display, link));
+        writeSettings(link);
+        const QByteArray name =
+            "orvantide-" + QCryptographicHash::hash(QFileInfo(settingsPath()).canonicalFilePath().toUtf8(),
+                                                    QCryptographicHash::Sha256)
+                               .toHex()
+                               .left(24);
+        QProcess service;
+        QByteArray seen;
+        const QByteArray squatter = Users::run(
+            Users::kAttacker, {},
+            [&](const std::function<void()> &pause) {
+                const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+                if (bind(fd, reinterpret_cast<sockaddr *>(&address),
+                         socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())) != 0 ||
+                    listen(fd, 1) != 0)
+                    return QByteArray("cannot take the name");
+                pause();
+                return QByteArray::number(getpid());
+            },
+            [&] {
+                startService(service, settingsPath());
+                waitForFrame(display, &seen);
+            });
+        QVERIFY2(squatter.toLongLong() > 0, squatter.constData());
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitCode(), 0);
+        QVERIFY(seen.contains("\"frame\""));
+        const QString log = QString::fromUtf8(service.readAllStandardError());
+        QVERIFY2(log.contains(QStringLiteral("(process %1, user %2)")
+                                  .arg(QString::fromUtf8(squatter))
+                                  .arg(Users::kAttacker)),
+                 qPrintable(log));
         stopProcess(display);
     }
 

@@ -1,0 +1,161 @@
+// The instance name in the abstract namespace, which every user of the machine can reach:
+// strangers are answered and never heard, a request is one short line, and neither a
+// flood nor running out of descriptors ends the listening.
+
+#include "app/SingleInstance.h"
+
+#include "users.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+namespace {
+
+const QString kSettings = QStringLiteral("/nonexistent/orvantide-test/orvtide.ini");
+
+/// A client of the instance's socket, not blocking.
+int connectTo(const QString &settingsFile)
+{
+    const QByteArray name = SingleInstance::socketName(settingsFile).toUtf8();
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), length) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/// What the instance answers on `fd`, the event loop running meanwhile.
+QByteArray answerOn(int fd)
+{
+    QByteArray got;
+    QDeadlineTimer deadline(10000);
+    while (!got.contains('\n') && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        char buffer[64];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0)
+            got.append(buffer, int(n));
+        else if (n == 0)
+            break;
+    }
+    return got;
+}
+
+} // namespace
+
+class tst_SingleInstance : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestsAreHeardFromTheSameUserOnly_data()
+    {
+        QTest::addColumn<uid_t>("uid");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("another user, even of the same group") << Users::kAttacker << 0;
+        QTest::newRow("the same user") << geteuid() << 1;
+    }
+
+    // Anyone can reach the name; only the user's own second start may bring the window
+    // forward (and with it take the keyboard).
+    void requestsAreHeardFromTheSameUserOnly()
+    {
+        QFETCH(uid_t, uid);
+        QFETCH(int, shown);
+        if (uid != geteuid() && geteuid() != 0)
+            QSKIP("needs root, to act as another user");
+        SingleInstance instance(kSettings, SingleInstance::Kind::Windowed);
+        SingleInstance::Other other;
+        QVERIFY(instance.claim(&other));
+        QSignalSpy show(&instance, &SingleInstance::showRequested);
+        // Connecting and asking need no answer first: the system keeps the connection.
+        const QByteArray sent = Users::run(uid, {Users::dialout()}, [](const auto &) {
+            const int fd = connectTo(kSettings);
+            const bool ok = fd >= 0 && send(fd, "show\n", 5, MSG_NOSIGNAL) == 5;
+            return ok ? QByteArray("sent") : QByteArray(strerror(errno));
+        });
+        QCOMPARE(sent, QByteArray("sent"));
+        // The user's own start, after it: once it is heard, the other was dealt with.
+        const int own = connectTo(kSettings);
+        QVERIFY(answerOn(own).startsWith("windowed "));
+        QCOMPARE(send(own, "show\n", 5, MSG_NOSIGNAL), ssize_t(5));
+        QTRY_COMPARE(show.count(), shown + 1);
+        close(own);
+    }
+
+    // A request that never ends is cut off after one short line, whatever is sent.
+    void aFloodIsCutOff()
+    {
+        SingleInstance instance(kSettings, SingleInstance::Kind::Headless);
+        SingleInstance::Other other;
+        QVERIFY(instance.claim(&other));
+        const int fd = connectTo(kSettings);
+        QVERIFY(fd >= 0);
+        const QByteArray block(65536, 'x');
+        qint64 sent = 0;
+        int error = 0;
+        QDeadlineTimer deadline(30000);
+        while (sent < 64 * 1024 * 1024 && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            const ssize_t n = send(fd, block.constData(), size_t(block.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0)
+                sent += n;
+            else if (errno != EAGAIN) {
+                error = errno;
+                break;
+            }
+        }
+        close(fd);
+        QVERIFY2(error == EPIPE || error == ECONNRESET, qPrintable(QString::number(sent)));
+        QVERIFY(answerOn(connectTo(kSettings)).startsWith("headless "));
+    }
+
+    // Connections that use up every descriptor of the process do not end the listening:
+    // once some are closed, the next start is answered.
+    void runningOutOfDescriptors()
+    {
+        SingleInstance instance(kSettings, SingleInstance::Kind::Headless);
+        SingleInstance::Other other;
+        QVERIFY(instance.claim(&other));
+        rlimit saved;
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_NOFILE, &saved); });
+        rlimit low = saved;
+        low.rlim_cur = rlim_t(QDir(QStringLiteral("/proc/self/fd")).count() + 40);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+        QList<int> clients;
+        int error = 0;
+        while (error != EMFILE) {
+            const int fd = connectTo(kSettings);
+            error = fd < 0 ? errno : 0;
+            if (fd >= 0)
+                clients << fd;
+            for (int round = 0; round < 3; ++round)
+                QCoreApplication::processEvents();
+            QVERIFY2(error == 0 || error == EAGAIN || error == EMFILE, strerror(error));
+        }
+        for (int i = 0; i < 20 && !clients.isEmpty(); ++i)
+            close(clients.takeLast());
+        const int fd = connectTo(kSettings);
+        QVERIFY(fd >= 0);
+        QVERIFY(answerOn(fd).startsWith("headless "));
+        close(fd);
+        for (const int client : clients)
+            close(client);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SingleInstance)
+#include "tst_singleinstance.moc"
