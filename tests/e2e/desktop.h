@@ -237,15 +237,24 @@ public:
             const auto before = popups();
             // The button is held while the menu opens and the item is chosen with the keys:
             // a menu opened near the screen's corner lies under the pointer, where a quick
-            // release could choose the item below it.
-            CHECKED(clickPanel(QStringLiteral("mousedown"), 3));
-            QTRY_VERIFY2_WITH_TIMEOUT(popups() > before, describe().constData(), 30000);
-            // Off the menu, so that no item is current before the keys choose one.
+            // release could choose the item below it. A click a loaded X server hands to
+            // the panel before the icon is in place opens nothing: as a user would, the
+            // test clicks again.
+            for (int click = 0; click < 3 && popups() == before; ++click) {
+                if (click > 0)
+                    xdotool({QStringLiteral("mouseup"), QStringLiteral("3")});
+                CHECKED(clickPanel(QStringLiteral("mousedown"), 3));
+                (void)QTest::qWaitFor([&] { return popups() > before; }, 10000);
+            }
+            QVERIFY2(popups() > before, describe().constData());
+            // Off the menu, so that no item is current before the keys choose one. From
+            // there Down takes the first item (Restore) and Up the last (Exit): one key
+            // each, so that a key the loaded server loses chooses nothing rather than the
+            // other item.
             xdotool({QStringLiteral("mousemove"), QStringLiteral("0"), QStringLiteral("600")});
-            QStringList keys{QStringLiteral("key")};
-            for (int i = 0; i <= int(label == QLatin1String("Exit")); ++i)
-                keys << QStringLiteral("Down");
-            xdotool(keys << QStringLiteral("Return"));
+            xdotool({QStringLiteral("key"),
+                     label == QLatin1String("Exit") ? QStringLiteral("Up") : QStringLiteral("Down"),
+                     QStringLiteral("Return")});
             xdotool({QStringLiteral("mouseup"), QStringLiteral("3")});
             return;
         }
