@@ -84,7 +84,7 @@ private slots:
     }
 
     // The window manager may mark a window it was asked to iconify hidden late, and keep
-    // it iconic when it is shown again: the first click then seemed to do nothing.
+    // it iconic when it is shown again: the first click must show it all the same.
     void firstClickRestores()
     {
         QProcess program;

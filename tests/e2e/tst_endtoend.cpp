@@ -261,8 +261,8 @@ private slots:
         stopProcess(emulator);
     }
 
-    // The end of the X session: the server goes away under the program, which ended
-    // with status 1 (Qt's word on the broken connection) rather than as a normal end.
+    // The end of the X session: the server goes away under the program, which ends
+    // normally, with status 0, although Qt calls the broken connection an error.
     void endOfTheSessionEndsWithStatus0()
     {
         int number = 150 + int(QCoreApplication::applicationPid() % 100);
@@ -291,8 +291,8 @@ private slots:
         stopProcess(emulator);
     }
 
-    // A folder whose name is not valid UTF-8 made the program read and write
-    // /orvtide.ini at the root of the file system.
+    // A folder whose name is not valid UTF-8 cannot be named: the program stops at
+    // start-up rather than read and write /orvtide.ini at the root of the file system.
     void unnameableFolderStopsStartUp()
     {
         // Qt cannot name such a folder either: it is made and filled through the shell and

@@ -78,5 +78,17 @@ fi
 check "settings file is a configuration file" grep -qx /etc/orvantide/orvtide.ini \
     "$target/var/lib/dpkg/info/orvantide.conffiles"
 
+# An administrator enables the service and an instance, then purges the package: no
+# enable link, mask or state of the helper is left behind.
+systemctl --root="$target" enable orvantide.service orvantide@hall.service >/dev/null 2>&1
+check "services enabled (offline)" \
+    test -L "$target/etc/systemd/system/multi-user.target.wants/orvantide@hall.service"
+dpkg --root="$target" --force-script-chrootless --force-depends --force-not-root \
+    --log=/dev/null --purge orvantide >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
+left=$(find "$target/etc/systemd" "$target/var/lib/systemd" -name '*orvantide*' 2>/dev/null || true)
+check "purge leaves no enable link, mask or helper state" test -z "$left"
+[ -z "$left" ] || echo "$left"
+check "purge removes the settings" test ! -e "$target/etc/orvantide/orvtide.ini"
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]
