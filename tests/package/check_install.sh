@@ -50,7 +50,9 @@ check "settings link to /etc" test "$(readlink "$target/usr/lib/orvantide/orvtid
 check "/usr/bin link" test "$(readlink "$target/usr/bin/orvantide")" = ../lib/orvantide/orvantide
 check "launcher entry" test -f "$target/usr/share/applications/orvantide.desktop"
 check "icon" test -f "$target/usr/share/icons/hicolor/scalable/apps/orvantide.svg"
-check "manual page" test -f "$target/usr/share/man/man1/orvantide.1.gz"
+check "manual page, with the settings file's keys" \
+    sh -c "zcat '$target/usr/share/man/man1/orvantide.1.gz' | grep -q WarnUnsynchronised"
+check "the README among the documentation" test -f "$target/usr/share/doc/orvantide/README.md.gz"
 check "settings folder: group dialout, setgid, group-writable" \
     test "$(stat -c '%G %a' "$target/etc/orvantide")" = "dialout 2775"
 check "settings file: group dialout, group-writable" \
