@@ -35,8 +35,11 @@ set -e
 check "unknown option: exit status 2" test "$status" = 2
 check "unknown option: one line of usage" test "$(wc -l <"$scratch/err")" = 1
 
-deb=$(ORVANTIDE_DEB_BUILD="$build-deb" "$root/scripts/package" --lintian)
+deb=$(ORVANTIDE_DEB_BUILD="$build-deb" "$root/scripts/package" --lintian 2>"$scratch/lintian")
+cat "$scratch/lintian" >&2
 check "package built" test -f "$deb"
+check "hardened and stripped as Debian builds: lintian sees no missing flag or extra section" \
+    sh -c "! grep -E 'hardening-no-|binary-has-unneeded-section' '$scratch/lintian'"
 check "package depends on the Qt runtime" sh -c "dpkg-deb -f '$deb' Depends | grep -q libqt6serialport6"
 
 # Installed into a scratch root; maintainer scripts run without a chroot.
