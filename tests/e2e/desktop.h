@@ -244,7 +244,7 @@ public:
                 if (click > 0)
                     xdotool({QStringLiteral("mouseup"), QStringLiteral("3")});
                 CHECKED(clickPanel(QStringLiteral("mousedown"), 3));
-                (void)QTest::qWaitFor([&] { return popups() > before; }, 10000);
+                (void)QTest::qWaitFor([&] { return popups() > before; }, kSettleMs / 2);
             }
             QVERIFY2(popups() > before, describe().constData());
             // Off the menu, so that no item is current before the keys choose one. From
@@ -281,7 +281,8 @@ private:
         return false;
     }
 
-    template <typename Condition> static bool waitFor(Condition condition, int timeoutMs = 20000)
+    template <typename Condition>
+    static bool waitFor(Condition condition, int timeoutMs = 2 * kSettleMs)
     {
         QElapsedTimer waited;
         waited.start();

@@ -35,7 +35,7 @@ class tst_Desktop : public QObject
         program.start(m_program, {});
         QVERIFY(program.waitForStarted());
         QTRY_VERIFY2_WITH_TIMEOUT(frameArrived(), program.readAllStandardError().constData(),
-                                  20000);
+                                  2 * kSettleMs);
     }
 
     /// Starts the program and waits until it has given way to its icon.
@@ -43,15 +43,16 @@ class tst_Desktop : public QObject
     {
         CHECKED(startProgram(program));
         QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
-                                  m_desktop.describe().constData(), 20000);
+                                  m_desktop.describe().constData(), 2 * kSettleMs);
     }
 
     /// The icon is activated and the window comes back, and stays, as the user sees it.
     void activateRestores()
     {
         m_desktop.activateIcon();
-        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowShown(), m_desktop.describe().constData(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_desktop.icons(), 0, 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowShown(), m_desktop.describe().constData(),
+                                  kSettleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop.icons(), 0, kSettleMs);
         QVERIFY(m_desktop.windowShown());
     }
 
@@ -67,7 +68,7 @@ private slots:
         m_emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
                          {QStringLiteral("--pty"), link, QStringLiteral("--json")});
         QVERIFY(m_emulator.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), kSettleMs);
         QFile ini(m_dir.filePath(QStringLiteral("orvtide.ini")));
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[Settings]\r\nCommPort=" + link.toUtf8() +
@@ -101,11 +102,11 @@ private slots:
             CHECKED(activateRestores());
             m_desktop.minimiseWindow();
             QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
-                                      m_desktop.describe().constData(), 10000);
+                                      m_desktop.describe().constData(), kSettleMs);
             CHECKED(activateRestores());
             m_desktop.minimiseWindow();
             QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
-                                      m_desktop.describe().constData(), 10000);
+                                      m_desktop.describe().constData(), kSettleMs);
         }
         if (m_desktop.kind != Desktop::Kind::XEmbed) {
             const QStringList labels = m_desktop.menuItems().keys();
@@ -123,7 +124,7 @@ private slots:
                 if (m_desktop.windowShown())
                     m_desktop.minimiseWindow();
                 QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,
-                                          m_desktop.describe().constData(), 10000);
+                                          m_desktop.describe().constData(), kSettleMs);
             }
             CHECKED(m_desktop.chooseFromMenu(QStringLiteral("Exit")));
             program.waitForFinished(attempt < tries ? 8000 : 20000);
@@ -147,8 +148,9 @@ private slots:
         QVERIFY(second.waitForFinished(20000));
         QVERIFY2(second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0,
                  second.readAllStandardError().constData());
-        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowShown(), m_desktop.describe().constData(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_desktop.icons(), 0, 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowShown(), m_desktop.describe().constData(),
+                                  kSettleMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_desktop.icons(), 0, kSettleMs);
         m_frames += m_emulator.readAllStandardOutput();
         QCOMPARE(m_frames.count("\"event\":\"frame\""), 1);
         stopProcess(program);
@@ -161,7 +163,7 @@ private slots:
         QProcess program;
         CHECKED(startProgram(program));
         if (m_desktop.kind != Desktop::Kind::Wayland)
-            QTRY_VERIFY_WITH_TIMEOUT(m_desktop.windowIconic(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_desktop.windowIconic(), kSettleMs);
         QString error;
         QVERIFY2(m_desktop.startTray(&error), qPrintable(error));
         QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowHidden() && m_desktop.icons() == 1,

@@ -6,6 +6,11 @@
 #include <QStringList>
 #include <QTest>
 
+/// How long a loaded machine may take to map, show or hide a window, or to start a tray:
+/// an upper bound for waits that end as soon as the condition holds, so that a busy
+/// processor (a build, stress-ng) slows the desktop tests down without failing them.
+constexpr int kSettleMs = 30000;
+
 /// Runs a helper that checks, and ends the test function when the helper failed.
 #define CHECKED(call)                                                                              \
     do {                                                                                           \
