@@ -8,6 +8,7 @@
 #include "core/Synchroniser.h"
 #include "platform/ProfileFile.h"
 #include "platform/SerialPorts.h"
+#include "platform/ServiceStatus.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"
 
@@ -16,18 +17,6 @@
 #include <csignal>
 
 namespace {
-
-/// The core's log is the service's output; what the view hears it has logged already.
-class LoggedView : public MainView
-{
-public:
-    void showClock(const QTime &) override {}
-    void showSynced(const QDateTime &) override {}
-    void showPortNotOpen(const QString &) override {}
-    void showPortLent() override {}
-    void startUpSynced() override {}
-    void showPcClockState(const QDateTime &) override {}
-};
 
 } // namespace
 
@@ -53,8 +42,10 @@ int runService(const QString &settingsPath)
     const std::unique_ptr<SerialLink> link = createSerialLink();
     SystemClock clock;
     SystemClockSource clockSource;
-    LoggedView view;
-    Synchroniser sync(*link, clock, view);
+    // The core's log is the service's output; the view is what systemd hears.
+    const std::unique_ptr<ServiceStatus> status = ServiceStatus::forThisSystem();
+    status->setPort(loaded.settings->commPort);
+    Synchroniser sync(*link, clock, *status);
     sync.setClockSource(&clockSource);
 
     TerminationSignals termination;
@@ -63,13 +54,17 @@ int runService(const QString &settingsPath)
         if (signal == SIGHUP) {
             // The settings file again, as an administrator expects of a daemon; a file
             // that cannot be used leaves the settings in use as they are.
+            status->reloading();
             const SettingsLoad reloaded = SettingsFile::load(store);
             if (!reloaded.settings) {
                 qCritical().noquote() << reloaded.error << "The settings in use stay.";
+                status->reloaded();
                 return;
             }
             qCInfo(lcSync).noquote() << "SIGHUP: settings read again from" << settingsPath;
+            status->setPort(reloaded.settings->commPort);
             sync.apply(*reloaded.settings);
+            status->reloaded();
             return;
         }
 #endif

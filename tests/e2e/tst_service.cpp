@@ -213,6 +213,56 @@ private slots:
         stopProcess(display);
     }
 
+    // systemd hears that the service is ready, how it is (what `systemctl status` shows),
+    // when it reloads, and that its main loop runs.
+    void tellsSystemdHowItIs()
+    {
+        const QString link = m_dir.filePath(QStringLiteral("notified"));
+        QProcess display;
+        CHECKED(startDisplay(display, link));
+        writeSettings(link);
+        const QByteArray socketPath = QFile::encodeName(m_dir.filePath(QStringLiteral("notify")));
+        const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+        QCOMPARE(bind(notify, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QList<QByteArray> told;
+        const auto heard = [&](const QByteArray &what) {
+            char buffer[4096];
+            for (ssize_t n; (n = recv(notify, buffer, sizeof buffer, 0)) > 0;)
+                told << QByteArray(buffer, int(n));
+            for (const QByteArray &message : told) {
+                if (message.contains(what))
+                    return true;
+            }
+            return false;
+        };
+        QProcess service;
+        QProcessEnvironment env = serviceEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromUtf8(socketPath));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
+        service.setProcessEnvironment(env);
+        service.start(qEnvironmentVariable("ORVANTIDE_BIN"),
+                      {QStringLiteral("--headless"), QStringLiteral("--settings"), settingsPath()});
+        QVERIFY(service.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(heard("READY=1\nSTATUS=last frame "), 20000);
+        told.removeAll("WATCHDOG=1");
+        QVERIFY2(told.first().startsWith("READY=1\nSTATUS="), told.first().constData());
+        QTRY_VERIFY_WITH_TIMEOUT(heard("WATCHDOG=1"), 20000);
+        ::kill(pid_t(service.processId()), SIGHUP);
+        QTRY_VERIFY_WITH_TIMEOUT(heard("RELOADING=1"), 20000);
+        told.erase(told.begin(), std::find_if(told.begin(), told.end(), [](const QByteArray &m) {
+                       return m.startsWith("RELOADING=1");
+                   }));
+        QTRY_VERIFY_WITH_TIMEOUT(heard("READY=1"), 20000);
+        stopProcess(display); // the display goes away
+        QTRY_VERIFY_WITH_TIMEOUT(heard("STATUS=port not open: "), 20000);
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        ::close(notify);
+    }
+
     // Any user can take the instance name of a settings file first; the service starts all
     // the same and says who holds it.
     void aNameTakenByAnotherUserNeverStopsIt()
