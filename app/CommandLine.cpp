@@ -1,6 +1,9 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -62,4 +65,31 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         }
     }
     return result;
+}
+
+QString CommandLine::programFolder()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (folder.isEmpty())
+        return {};
+    QString native = QDir::toNativeSeparators(folder);
+    if (!native.endsWith(QDir::separator()))
+        native += QDir::separator();
+    return native;
+}
+
+QString CommandLine::settingsPath(const QString &folder) const
+{
+    return settingsFile.isEmpty() ? folder + QStringLiteral("orvtide.ini")
+                                  : QFileInfo(settingsFile).absoluteFilePath();
+}
+
+QString CommandLine::unnameableFolder(const char *argv0)
+{
+    return QStringLiteral("Orvantide cannot name the folder it was started from (\"%1\"): the "
+                          "name is not valid text in this system's encoding, so the settings "
+                          "file beside the program cannot be found. Move the program to a "
+                          "folder whose name is valid text, or name the settings file with "
+                          "--settings.")
+        .arg(QString::fromLocal8Bit(argv0));
 }

@@ -16,4 +16,12 @@ struct CommandLine
 
     /// `arguments` without the program's name.
     static CommandLine parse(const QStringList &arguments);
+
+    /// The folder of the executable (links resolved), in native form with one trailing
+    /// separator; empty when the system cannot name it (a name not valid in its encoding).
+    static QString programFolder();
+    /// The settings file: the one the command line names, else orvtide.ini in `folder`.
+    QString settingsPath(const QString &folder) const;
+    /// Why the program cannot start from the folder `argv0` names.
+    static QString unnameableFolder(const char *argv0);
 };

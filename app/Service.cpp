@@ -1,5 +1,6 @@
 #include "app/Service.h"
 
+#include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "core/Clock.h"
 #include "core/Log.h"
@@ -19,6 +20,18 @@
 namespace {
 
 } // namespace
+
+int runServiceMain(int argc, char *argv[], const CommandLine &commandLine)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Orvantide"));
+    const QString folder = CommandLine::programFolder();
+    if (commandLine.settingsFile.isEmpty() && folder.isEmpty()) {
+        qCritical().noquote() << CommandLine::unnameableFolder(argv[0]);
+        return 2;
+    }
+    return runService(commandLine.settingsPath(folder));
+}
 
 int runService(const QString &settingsPath)
 {

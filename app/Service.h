@@ -8,3 +8,7 @@
 /// SIGINT close the port and end with status 0. Returns the exit status: 2 for a settings
 /// file that cannot be used, 1 when another instance runs for it.
 int runService(const QString &settingsPath);
+
+struct CommandLine;
+/// The service's main(): the application object, the settings file's path, runService().
+int runServiceMain(int argc, char *argv[], const CommandLine &commandLine);

@@ -4,8 +4,6 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 
 #ifdef Q_OS_LINUX
 #include <QScopeGuard>
@@ -22,6 +20,11 @@
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
+
+#ifndef Q_OS_LINUX
+#include <QLocalServer>
+#include <QLocalSocket>
 #endif
 
 #ifdef Q_OS_WIN

@@ -20,27 +20,6 @@
 
 namespace {
 
-/// The folder of the executable (links resolved), in native form with one trailing
-/// separator; empty when the system cannot name it (a name not valid in its encoding).
-QString programFolder()
-{
-    const QString folder = QCoreApplication::applicationDirPath();
-    if (folder.isEmpty())
-        return {};
-    QString native = QDir::toNativeSeparators(folder);
-    if (!native.endsWith(QDir::separator()))
-        native += QDir::separator();
-    return native;
-}
-
-/// The settings file: the one the command line names, else orvtide.ini in `folder`.
-QString settingsPath(const CommandLine &commandLine, const QString &folder)
-{
-    return commandLine.settingsFile.isEmpty()
-               ? folder + QStringLiteral("orvtide.ini")
-               : QFileInfo(commandLine.settingsFile).absoluteFilePath();
-}
-
 /// The executable's file name, as the run-at-login entry names it.
 QString programFileName()
 {
@@ -52,20 +31,6 @@ QString programFileName()
 #endif
 }
 
-QString unnameableFolder(const char *argv0)
-{
-    return QStringLiteral("Orvantide cannot name the folder it was started from (\"%1\"): the "
-                          "name is not valid text in this system's encoding, so the settings "
-                          "file beside the program cannot be found. Move the program to a "
-                          "folder whose name is valid text, or name the settings file with "
-                          "--settings.")
-        .arg(QString::fromLocal8Bit(argv0));
-}
-
-/// How long the end of the program waits for its last log lines: a reader of standard
-/// error that takes nothing never holds it up for longer.
-constexpr int kLogFlushMs = 500;
-
 /// The port while the event loop runs; null once it has returned.
 SerialLink *g_openLink = nullptr;
 
@@ -74,7 +39,7 @@ void endedInsideEventLoop()
     if (!g_openLink)
         return;
     g_openLink->close();
-    LogOutput::flush(kLogFlushMs);
+    LogOutput::flush(LogOutput::kFlushAtEndMs);
     std::_Exit(0);
 }
 
@@ -82,9 +47,7 @@ void endedInsideEventLoop()
 
 int main(int argc, char *argv[])
 {
-    // A closed or full standard error neither ends nor stops the program.
     LogOutput::install();
-    std::atexit([] { LogOutput::flush(kLogFlushMs); });
 
     // Before the application object, which needs a display: --help works without one.
     QStringList arguments;
@@ -97,16 +60,8 @@ int main(int argc, char *argv[])
         return error ? 2 : 0;
     }
 
-    if (commandLine.headless) {
-        QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("Orvantide"));
-        const QString folder = programFolder();
-        if (commandLine.settingsFile.isEmpty() && folder.isEmpty()) {
-            std::fprintf(stderr, "%s\n", qPrintable(unnameableFolder(argv[0])));
-            return 2;
-        }
-        return runService(settingsPath(commandLine, folder));
-    }
+    if (commandLine.headless)
+        return runServiceMain(argc, argv, commandLine);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvantide"));
@@ -114,15 +69,15 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Without the name of its folder the program cannot find its settings file.
-    const QString folder = programFolder();
+    const QString folder = CommandLine::programFolder();
     MessageBoxes messageBoxes;
     if (folder.isEmpty() && commandLine.settingsFile.isEmpty()) {
-        const QString message = unnameableFolder(argv[0]);
+        const QString message = CommandLine::unnameableFolder(argv[0]);
         std::fprintf(stderr, "%s\n", qPrintable(message));
         messageBoxes.critical(nullptr, message);
         return 2;
     }
-    const QString settingsFile = settingsPath(commandLine, folder);
+    const QString settingsFile = commandLine.settingsPath(folder);
 
     // A second start for the same settings file brings the running window forward.
     SingleInstance instance(settingsFile, SingleInstance::Kind::Windowed);

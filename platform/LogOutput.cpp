@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -172,6 +173,7 @@ void install()
 #endif
     g_sink = standardErrorSink();
     qInstallMessageHandler(handle);
+    std::atexit([] { flush(kFlushAtEndMs); });
 }
 
 void flush(int timeoutMs)

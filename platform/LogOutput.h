@@ -30,7 +30,12 @@ QByteArray formatLine(QtMsgType type, const QString &message, Sink sink, const Q
 /// Where standard error leads now.
 Sink standardErrorSink();
 
-/// Ignores SIGPIPE and makes the program's messages go out this way.
+/// How long the end of the program waits for its last lines: a reader of standard error
+/// that takes nothing never holds it up for longer.
+constexpr int kFlushAtEndMs = 500;
+
+/// Ignores SIGPIPE and makes the program's messages go out this way; at the program's
+/// end the lines still queued get kFlushAtEndMs to go out.
 void install();
 
 /// Waits until the queued lines are written or `timeoutMs` have passed; for the end of
