@@ -3,7 +3,6 @@
 #include "core/LineSettings.h"
 #include "core/PortNames.h"
 
-#include <QRegularExpression>
 
 SettingsStore::~SettingsStore() = default;
 
@@ -118,11 +117,28 @@ bool save(const Settings &settings, const QList<SettingsKey> &keys, SettingsStor
 
 std::optional<qint16> parseInt16(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[ \\t]*([+-]?[0-9]{1,18})[ \\t]*$"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch())
+    // Blanks and tabs around, a sign, 1 to 18 digits. Read by hand: a regular expression
+    // would bring its engine into the service's memory for this one rule.
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    const auto blank = [&](qsizetype i) {
+        return text.at(i) == QLatin1Char(' ') || text.at(i) == QLatin1Char('\t');
+    };
+    while (begin < end && blank(begin))
+        ++begin;
+    while (end > begin && blank(end - 1))
+        --end;
+    const qsizetype digits = begin < end && (text.at(begin) == QLatin1Char('+') ||
+                                             text.at(begin) == QLatin1Char('-'))
+                                 ? begin + 1
+                                 : begin;
+    if (end - digits < 1 || end - digits > 18)
         return std::nullopt;
-    const qlonglong value = match.captured(1).toLongLong();
+    for (qsizetype i = digits; i < end; ++i) {
+        if (text.at(i) < QLatin1Char('0') || text.at(i) > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const qlonglong value = text.mid(begin, end - begin).toLongLong();
     if (value < -32768 || value > 32767)
         return std::nullopt;
     return qint16(value);

@@ -27,8 +27,8 @@ public:
     /// `watchdogUs`: the watchdog interval the service manager asks for; 0 for none. The
     /// pings go out twice in each interval.
     ServiceStatus(Send send, qint64 watchdogUs, QObject *parent = nullptr);
-    /// Over sd_notify() with the watchdog systemd asks for; one that sends nothing where
-    /// there is no service manager to tell (or no systemd at all).
+    /// To the service manager's notify socket, with the watchdog it asks for; one that
+    /// sends nothing where there is no service manager to tell.
     static std::unique_ptr<ServiceStatus> forThisSystem();
 
     /// The port the settings name, as the status line names it.

@@ -20,7 +20,7 @@ check() { # description, command...
 
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-check "program folder holds the executable" test -x "$prefix/lib/orvantide/orvantide"
+check "program folder holds both programs" test -x "$prefix/lib/orvantide/orvantide" -a -x "$prefix/lib/orvantide/orvantide-service"
 check "settings file beside it" grep -q '^Interval=60' "$prefix/lib/orvantide/orvtide.ini"
 check "bin link to the executable" test "$(readlink "$prefix/bin/orvantide")" = ../lib/orvantide/orvantide
 check "launcher entry is valid" desktop-file-validate "$prefix/share/applications/orvantide.desktop"
@@ -35,27 +35,35 @@ set -e
 check "unknown option: exit status 2" test "$status" = 2
 check "unknown option: one line of usage" test "$(wc -l <"$scratch/err")" = 1
 
-deb=$(ORVANTIDE_DEB_BUILD="$build-deb" "$root/scripts/package" --lintian 2>"$scratch/lintian")
+mapfile -t debs < <(ORVANTIDE_DEB_BUILD="$build-deb" "$root/scripts/package" --lintian 2>"$scratch/lintian")
 cat "$scratch/lintian" >&2
-check "package built" test -f "$deb"
+service_deb=${debs[0]}
+desktop_deb=${debs[1]}
+check "packages built" test -f "$service_deb" -a -f "$desktop_deb"
 check "hardened and stripped as Debian builds: lintian sees no missing flag or extra section" \
     sh -c "! grep -E 'hardening-no-|binary-has-unneeded-section' '$scratch/lintian'"
-check "package depends on the Qt runtime" sh -c "dpkg-deb -f '$deb' Depends | grep -q libqt6serialport6"
+check "the service depends on Qt Core and the serial port only, no desktop" \
+    sh -c "dpkg-deb -f '$service_deb' Depends | grep -q libqt6serialport6 &&
+           ! dpkg-deb -f '$service_deb' Depends | grep -qiE 'gui|widgets|x11|xcb|libgl'"
+check "the windowed program depends on the service of its version" \
+    sh -c "dpkg-deb -f '$desktop_deb' Depends | grep -q 'orvantide-service (= '"
 
 # Installed into a scratch root; maintainer scripts run without a chroot.
 target=$scratch/root
 mkdir -p "$target/var/lib/dpkg/info" "$target/var/lib/dpkg/updates"
 touch "$target/var/lib/dpkg/status"
 dpkg --root="$target" --force-script-chrootless --force-depends --force-not-root \
-    --log=/dev/null -i "$deb" >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
-check "executable in /usr/lib/orvantide" test -x "$target/usr/lib/orvantide/orvantide"
+    --log=/dev/null -i "$service_deb" "$desktop_deb" >"$scratch/dpkg.log" 2>&1 ||
+    { cat "$scratch/dpkg.log"; exit 1; }
+check "executables in /usr/lib/orvantide" \
+    test -x "$target/usr/lib/orvantide/orvantide" -a -x "$target/usr/lib/orvantide/orvantide-service"
 check "settings link to /etc" test "$(readlink "$target/usr/lib/orvantide/orvtide.ini")" = /etc/orvantide/orvtide.ini
 check "/usr/bin link" test "$(readlink "$target/usr/bin/orvantide")" = ../lib/orvantide/orvantide
 check "launcher entry" test -f "$target/usr/share/applications/orvantide.desktop"
 check "icon" test -f "$target/usr/share/icons/hicolor/scalable/apps/orvantide.svg"
 check "manual page, with the settings file's keys" \
     sh -c "zcat '$target/usr/share/man/man1/orvantide.1.gz' | grep -q WarnUnsynchronised"
-check "the README among the documentation" test -f "$target/usr/share/doc/orvantide/README.md.gz"
+check "the README among the documentation" test -f "$target/usr/share/doc/orvantide-service/README.md.gz"
 check "settings folder: group dialout, setgid, group-writable" \
     test "$(stat -c '%G %a' "$target/etc/orvantide")" = "dialout 2775"
 check "settings file: group dialout, group-writable" \
@@ -64,12 +72,12 @@ check "boot-time service" test -f "$target/lib/systemd/system/orvantide.service"
 check "one service per display" test -f "$target/lib/systemd/system/orvantide@.service"
 check "services disabled" test ! -e "$target/etc/systemd/system/multi-user.target.wants"
 if command -v systemd-analyze >/dev/null; then
-    # Verified with the executable the package installs in place of /usr/bin/orvantide;
+    # Verified with the service the package installs, at its place in the scratch root;
     # any complaint fails, as systemd-analyze ends with status 0 on some.
     units=$scratch/units
     mkdir -p "$units"
     for unit in orvantide.service orvantide@.service; do
-        sed "s|/usr/bin/orvantide|$target/usr/lib/orvantide/orvantide|" \
+        sed "s|/usr/lib/orvantide/orvantide-service|$target/usr/lib/orvantide/orvantide-service|" \
             "$target/lib/systemd/system/$unit" >"$units/$unit"
     done
     cp "$units/orvantide@.service" "$units/orvantide@hall.service"
@@ -81,7 +89,7 @@ if command -v systemd-analyze >/dev/null; then
     check "systemd-analyze verify passes on the services" verify_services
 fi
 check "settings file is a configuration file" grep -qx /etc/orvantide/orvtide.ini \
-    "$target/var/lib/dpkg/info/orvantide.conffiles"
+    "$target/var/lib/dpkg/info/orvantide-service.conffiles"
 
 # An administrator enables the service and an instance, then purges the package: no
 # enable link, mask or state of the helper is left behind.
@@ -89,7 +97,7 @@ systemctl --root="$target" enable orvantide.service orvantide@hall.service >/dev
 check "services enabled (offline)" \
     test -L "$target/etc/systemd/system/multi-user.target.wants/orvantide@hall.service"
 dpkg --root="$target" --force-script-chrootless --force-depends --force-not-root \
-    --log=/dev/null --purge orvantide >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
+    --log=/dev/null --purge orvantide orvantide-service >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log"; exit 1; }
 left=$(find "$target/etc/systemd" "$target/var/lib/systemd" -name '*orvantide*' 2>/dev/null || true)
 check "purge leaves no enable link, mask or helper state" test -z "$left"
 [ -z "$left" ] || echo "$left"
