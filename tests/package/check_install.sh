@@ -18,6 +18,16 @@ check() { # description, command...
     if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
 
+# The settings file beside the build is the developer's once it is there.
+printf '[Settings]\nCommPort=/tmp/edited\n' >"$build/orvtide.ini.edited"
+cp "$build/orvtide.ini" "$scratch/orvtide.ini.saved"
+cp "$build/orvtide.ini.edited" "$build/orvtide.ini"
+"$root/scripts/build" "$build" >/dev/null
+check "a build keeps an edited settings file beside the program" \
+    cmp -s "$build/orvtide.ini" "$build/orvtide.ini.edited"
+cp "$scratch/orvtide.ini.saved" "$build/orvtide.ini"
+rm -f "$build/orvtide.ini.edited"
+
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 check "program folder holds both programs" test -x "$prefix/lib/orvantide/orvantide" -a -x "$prefix/lib/orvantide/orvantide-service"
