@@ -10,6 +10,44 @@ namespace {
 const QString kUsage =
     QStringLiteral("Usage: orvantide [--headless] [--settings FILE] [--help] [--version]");
 
+/// Qt's own options, which the application object takes and removes: those followed by
+/// a value, and those standing alone. Each may start with one dash or two, and any may
+/// carry its value after "=".
+const char *const kQtOptionsWithValue[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",     "session",      "style",   "stylesheet",
+    "display",  "geometry",           "title",         "name",    "visual"};
+const char *const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync",
+                                "qmljsdebugger", "testability"};
+
+/// `arguments` without Qt's own options and their values.
+QStringList withoutQtOptions(const QStringList &arguments)
+{
+    const auto named = [](QString argument, const auto &names) {
+        if (!argument.startsWith(QLatin1Char('-')))
+            return false;
+        argument.remove(0, argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        argument.truncate(argument.indexOf(QLatin1Char('=')) < 0
+                              ? argument.size()
+                              : argument.indexOf(QLatin1Char('=')));
+        for (const char *name : names)
+            if (argument == QLatin1String(name))
+                return true;
+        return false;
+    };
+    QStringList rest;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (named(argument, kQtOptionsWithValue)) {
+            if (!argument.contains(QLatin1Char('=')))
+                ++i; // its value
+        } else if (!named(argument, kQtFlags)) {
+            rest << argument;
+        }
+    }
+    return rest;
+}
+
 } // namespace
 
 CommandLine CommandLine::parse(const QStringList &arguments)
@@ -31,7 +69,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     parser.addOptions({help, version, systray, headless, settings});
 
     CommandLine result;
-    if (!parser.parse(QStringList{QStringLiteral("orvantide")} + arguments) ||
+    if (!parser.parse(QStringList{QStringLiteral("orvantide")} + withoutQtOptions(arguments)) ||
         !parser.positionalArguments().isEmpty()) {
         result.action = Action::Error;
         const QString what = parser.errorText().isEmpty()
@@ -52,7 +90,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                                     "                   SIGHUP, end on SIGTERM or SIGINT.\n"
                                     "  --settings FILE  Read the settings from FILE.\n"
                                     "  -h, --help       Show this help and exit.\n"
-                                    "  --version        Show the version and exit.\n");
+                                    "  --version        Show the version and exit.\n\n"
+                                    "Qt's own options, such as -style NAME, -platform NAME and\n"
+                                    "-reverse, are taken too.\n");
     } else if (parser.isSet(version)) {
         result.action = Action::ShowVersion;
         result.text = QStringLiteral("orvantide %1\n").arg(QStringLiteral(ORVANTIDE_VERSION));

@@ -92,17 +92,23 @@ private slots:
     }
 
     // The emulator reads as the demo runs it (sleeping between reads) and as the sync
-    // offset benchmark runs it (never sleeping).
+    // offset benchmark runs it (never sleeping). Qt's own options go to Qt.
     void firstFrameCarriesTheClock_data()
     {
         QTest::addColumn<QStringList>("readerArguments");
-        QTest::newRow("sleeping reader") << QStringList();
-        QTest::newRow("busy reader") << QStringList{QStringLiteral("--busy-read")};
+        QTest::addColumn<QStringList>("programArguments");
+        QTest::newRow("sleeping reader") << QStringList() << QStringList();
+        QTest::newRow("busy reader") << QStringList{QStringLiteral("--busy-read")}
+                                     << QStringList();
+        QTest::newRow("Qt's options") << QStringList()
+                                      << QStringList{"-style", "Fusion", "--reverse",
+                                                     "-platform", "xcb", "-qwindowtitle=Hall"};
     }
 
     void firstFrameCarriesTheClock()
     {
         QFETCH(QStringList, readerArguments);
+        QFETCH(QStringList, programArguments);
         const QString link = m_dir.filePath(QStringLiteral("display"));
         QProcess emulator;
         CHECKED(startDisplay(emulator, link,
@@ -112,7 +118,7 @@ private slots:
 
         QProcess program;
         program.setProcessEnvironment(programEnvironment());
-        program.start(m_program, {});
+        program.start(m_program, programArguments);
         QVERIFY(program.waitForStarted());
 
         QVERIFY2(emulator.waitForFinished(30000), program.readAllStandardError().constData());
