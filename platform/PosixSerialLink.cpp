@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -109,6 +110,23 @@ QString notASerialLine(dev_t device)
     return {};
 }
 
+/// Why `device` may not be opened, with what to do: a port its group may use is opened
+/// by joining that group, which takes effect at the next log-in.
+QString permissionDenied(const QString &device, int error)
+{
+    QString reason = systemReason(error);
+    struct stat st;
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !(st.st_mode & S_IWGRP) ||
+        st.st_gid == 0)
+        return reason;
+    const group *owner = ::getgrgid(st.st_gid);
+    if (!owner)
+        return reason;
+    return reason + QStringLiteral(". Only members of the group \"%1\" may use it: add your "
+                                   "user to that group (sudo adduser $USER %1) and log in again.")
+                        .arg(QString::fromLocal8Bit(owner->gr_name));
+}
+
 QString inUse(const QString &device, qint64 holder)
 {
     return holder > 0
@@ -157,6 +175,9 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
         // Another program set TIOCEXCL: only root may open the device then.
         if (errno == EBUSY)
             return fail(inUse(device, 0));
+        if (errno == EACCES)
+            return fail(QStringLiteral("Could not open %1: %2")
+                            .arg(device, permissionDenied(device, errno)));
         return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
     }
     if (!::isatty(m_fd))

@@ -209,16 +209,16 @@ bool writeString(const QString &path, const QString &section, const QString &key
 bool writeString(SafeFile::Entry &entry, const QString &section, const QString &key,
                  const QString &value, QString *error)
 {
-    const QString path = entry.filePath();
-    if (const QString reason = invalidReason(section, key, value); !reason.isEmpty())
-        return fail(error,
-                    QStringLiteral("Cannot write the settings file \"%1\": %2.").arg(path, reason));
-
+    // Read first: the file is reached then, and every message names it, not a link to it.
     QByteArray data;
     if (QString reason;
         !entry.read(&data, &reason) && reason != QLatin1String("was not found"))
         return fail(error, QStringLiteral("Cannot write the settings file \"%1\": it %2.")
                                .arg(entry.filePath(), reason));
+    const QString path = entry.filePath();
+    if (const QString reason = invalidReason(section, key, value); !reason.isEmpty())
+        return fail(error,
+                    QStringLiteral("Cannot write the settings file \"%1\": %2.").arg(path, reason));
     const Text file = Text::of(data);
     QVector<Line> lines = splitLines(file.bytes);
 

@@ -340,6 +340,11 @@ private slots:
                  mode & ~(QFile::ReadUser | QFile::WriteUser));
         QCOMPARE(QDir(dir.filePath("etc")).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("orvtide.ini")});
+        // A refusal names the file the user would edit, not the link.
+        QVERIFY(!ProfileFile::writeString(link, QStringLiteral("Sync"), QStringLiteral("Interval"),
+                                          QStringLiteral("3\n0"), &error));
+        QVERIFY2(error.contains(QStringLiteral("\"%1\"").arg(QFileInfo(target).canonicalFilePath())),
+                 qPrintable(error));
     }
 
     // The replacement is atomic: no temporary file is left beside the settings file.

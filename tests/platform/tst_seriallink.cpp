@@ -1,6 +1,7 @@
 #include "core/fakes.h"
 #include "files.h"
 #include "platform/pty.h"
+#include "users.h"
 
 #include "core/LineSettings.h"
 #include "core/PortNames.h"
@@ -261,6 +262,27 @@ private slots:
         QVERIFY(!link.isOpen());
         QVERIFY2(error.startsWith(QLatin1String("Could not open /dev/orvantide-no-such-tty: ")),
                  qPrintable(error));
+    }
+
+    // A user outside the port's group is told which group to join.
+    void permissionDeniedNamesTheGroup()
+    {
+        if (geteuid() != 0)
+            QSKIP("needs root to give the port to the group and become another user");
+        Pty pty;
+        const QByteArray path = QFile::encodeName(pty.path);
+        QVERIFY(::chown(path.constData(), 0, Users::dialout()) == 0);
+        QVERIFY(::chmod(path.constData(), 0660) == 0);
+        const QByteArray error = Users::run(Users::kUser, {}, [&](const auto &) {
+            PosixSerialLink link;
+            QString why;
+            return link.open(pty.path, LineSettings(), &why) ? QByteArray("opened") : why.toUtf8();
+        });
+        QCOMPARE(error, "Could not open " + path +
+                            ": Permission denied. Only members of the group \"" +
+                            QByteArray(getgrgid(Users::dialout())->gr_name) +
+                            "\" may use it: add your user to that group (sudo adduser $USER " +
+                            getgrgid(Users::dialout())->gr_name + ") and log in again.");
     }
 
     void lineSettingsReachTheDevice_data()
