@@ -12,12 +12,38 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <algorithm>
 
 namespace {
+
+#ifdef Q_OS_WIN
+constexpr bool kWindowsWords = true;
+#else
+constexpr bool kWindowsWords = false; ///< captions say what the controls do on this system
+#endif
+
+/// The width `box` needs to show the longest of its entries and its text whole.
+int widthForEntries(const QComboBox *box)
+{
+    const QFontMetrics metrics = box->fontMetrics();
+    int text = metrics.horizontalAdvance(box->currentText());
+    for (int i = 0; i < box->count(); ++i)
+        text = std::max(text, metrics.horizontalAdvance(box->itemText(i)));
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    option.editable = box->isEditable();
+    // A little more than the text: a line edit keeps a margin beside its cursor.
+    return box->style()
+        ->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text + 8, metrics.height()), box)
+        .width();
+}
 
 /// The right edge of the rightmost control inside `parent`.
 int rightEdge(const QWidget *parent)
@@ -67,6 +93,7 @@ frmSetting::frmSetting(const Settings &settings, Save save, RunOnWSU &runAtLogin
     setFixedSize(5160 / Twips::kPerPixel, 2100 / Twips::kPerPixel);
     buildControls();
     load(systemPorts);
+    fitControls();
 }
 
 void frmSetting::buildControls()
@@ -76,7 +103,8 @@ void frmSetting::buildControls()
     auto *frame1 = new QGroupBox(QStringLiteral("Serial Port Settings"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
     frame1->setGeometry(Twips::rect(360, 360, 1695, 855));
-    auto *label1 = new QLabel(QStringLiteral("COM"), frame1);
+    auto *label1 = new QLabel(kWindowsWords ? QStringLiteral("COM") : QStringLiteral("Port"),
+                              frame1);
     label1->setObjectName(QStringLiteral("Label1"));
     label1->setGeometry(Twips::rect(240, 360, 495, 255));
     m_cboCOM = new QComboBox(frame1);
@@ -103,7 +131,9 @@ void frmSetting::buildControls()
     m_cmdSet->setFont(tahoma);
     connect(m_cmdSet, &QPushButton::clicked, this, &frmSetting::cmdSetClick);
 
-    m_chkRWSU = new QCheckBox(QStringLiteral("Run On Windows Startup"), this);
+    m_chkRWSU = new QCheckBox(kWindowsWords ? QStringLiteral("Run On Windows Startup")
+                                            : QStringLiteral("Run at login"),
+                              this);
     m_chkRWSU->setObjectName(QStringLiteral("ChkRWSU"));
     m_chkRWSU->setGeometry(Twips::rect(2280, 1320, 2415, 255));
     // Only the user's clicks register or unregister; the program setting the box does not.
@@ -113,30 +143,62 @@ void frmSetting::buildControls()
     setTabOrder(m_cboSync, m_cmdSet);
     setTabOrder(m_cmdSet, m_chkRWSU);
 
+}
+
+void frmSetting::fitControls()
+{
     // The twips positions are the minimum: where the system's fonts are wider than the
-    // ones the layout was drawn for, each caption gets the room it needs, and what holds it
-    // grows by as much, keeping its margin.
+    // ones the layout was drawn for, each caption gets the room it needs, each box the room
+    // for its longest entry, and what holds them grows by as much, keeping its margin.
     const int dialogRight = rightEdge(this);
-    for (QGroupBox *frame : {frame1, frame2}) {
+    const QList<QPair<QGroupBox *, QComboBox *>> frames{
+        {findChild<QGroupBox *>(QStringLiteral("Frame1")), m_cboCOM},
+        {findChild<QGroupBox *>(QStringLiteral("Frame2")), m_cboSync}};
+    const int comWidth = m_cboCOM->width();
+    for (const auto &[frame, box] : frames) {
         const int contentRight = rightEdge(frame);
         for (QLabel *label : frame->findChildren<QLabel *>())
             widenToFit(label, label->sizeHint().width());
+        widenToFit(box, widthForEntries(box));
         widenToFit(frame, std::max(frame->minimumSizeHint().width(),
                                    frame->width() + rightEdge(frame) - contentRight));
     }
     widenToFit(m_cmdSet, m_cmdSet->sizeHint().width());
     widenToFit(m_chkRWSU, m_chkRWSU->sizeHint().width());
+
+    // A port name wider than the screen gives back what the dialog would lack: the box
+    // shows the middle of the name scrolled, its tooltip the whole name.
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const int available = screen ? screen->availableGeometry().width() : 0;
+    const int dialogWidth = width() + std::max(0, rightEdge(this) - dialogRight);
+    const int excess = available > 0 ? std::min(dialogWidth - available,
+                                                m_cboCOM->width() - comWidth)
+                                     : 0;
+    if (excess > 0) {
+        QWidget *frame1 = m_cboCOM->parentWidget();
+        const int frameRight = frame1->geometry().right();
+        m_cboCOM->resize(m_cboCOM->width() - excess, m_cboCOM->height());
+        frame1->resize(frame1->width() - excess, frame1->height());
+        for (QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            if (child->x() > frameRight)
+                child->move(child->x() - excess, child->y());
+    }
     setFixedSize(width() + std::max(0, rightEdge(this) - dialogRight), height());
 }
 
 void frmSetting::load(const QList<PortChoice> &systemPorts)
 {
     // "1" to "6", then the ports the system reports that those don't already name, each
-    // with what it is. Choosing one puts its stable name, the value stored, in the box.
+    // with what it is. Choosing one puts what is stored, the number or the port's stable
+    // name, in the box. A name too wide for the list loses its middle, never its end.
     QStringList named;
     for (int n = 1; n <= 6; ++n) {
-        m_cboCOM->addItem(QString::number(n), QString::number(n));
-        named << PortNames::deviceForNumber(n);
+        const QString number = QString::number(n);
+        const QString device = PortNames::deviceForNumber(n);
+        m_cboCOM->addItem(kWindowsWords ? number
+                                        : QStringLiteral("%1 \u2014 %2").arg(number, device),
+                          number);
+        named << device;
     }
     for (const PortChoice &port : systemPorts) {
         if (named.contains(port.value))
@@ -146,9 +208,16 @@ void frmSetting::load(const QList<PortChoice> &systemPorts)
                               : QStringLiteral("%1 (%2)").arg(port.value, port.description),
                           port.value);
     }
+    for (int i = 0; i < m_cboCOM->count(); ++i)
+        m_cboCOM->setItemData(i, m_cboCOM->itemText(i), Qt::ToolTipRole);
     connect(m_cboCOM, &QComboBox::activated, this,
             [this](int index) { m_cboCOM->setEditText(m_cboCOM->itemData(index).toString()); });
-    m_cboCOM->view()->setMinimumWidth(m_cboCOM->view()->sizeHintForColumn(0) + 24);
+    connect(m_cboCOM, &QComboBox::editTextChanged, m_cboCOM, &QWidget::setToolTip);
+    m_cboCOM->view()->setTextElideMode(Qt::ElideMiddle);
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const int listWidth = m_cboCOM->view()->sizeHintForColumn(0) + 24;
+    m_cboCOM->view()->setMinimumWidth(
+        screen ? std::min(listWidth, screen->availableGeometry().width()) : listWidth);
     m_cboSync->addItems(SyncIntervals::names());
     m_cboSync->view()->setMinimumWidth(m_cboSync->view()->sizeHintForColumn(0) + 24);
 

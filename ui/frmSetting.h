@@ -48,6 +48,8 @@ protected:
 private:
     void buildControls();
     void load(const QList<PortChoice> &systemPorts);
+    /// Gives each caption and box the room its text needs.
+    void fitControls();
 
     Settings m_settings;
     Save m_save;

@@ -9,8 +9,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,6 +22,18 @@ namespace {
 
 const QByteArray kDelivered("[Settings]\r\nCommPort=/dev/fake\r\nSetting=9600,N,8,1\r\n"
                             "SyncInt=2\r\n\r\n[Sync]\r\nInterval=60\r\n");
+
+#ifdef Q_OS_WIN
+const QString kPortLabel = QStringLiteral("COM");
+const QString kRunAtLogin = QStringLiteral("Run On Windows Startup");
+const QStringList kNumberedPorts{"1", "2", "3", "4", "5", "6"};
+#else
+const QString kPortLabel = QStringLiteral("Port");
+const QString kRunAtLogin = QStringLiteral("Run at login");
+const QStringList kNumberedPorts{"1 \u2014 /dev/ttyS0", "2 \u2014 /dev/ttyS1",
+                                 "3 \u2014 /dev/ttyS2", "4 \u2014 /dev/ttyS3",
+                                 "5 \u2014 /dev/ttyS4", "6 \u2014 /dev/ttyS5"};
+#endif
 
 } // namespace
 
@@ -75,8 +89,8 @@ private slots:
                  QStringLiteral("Serial Port Settings"));
         QCOMPARE(child<QGroupBox>(dialog, "Frame2")->title(), QStringLiteral("Sync Interval"));
         QCOMPARE(child<QPushButton>(dialog, "cmdSet")->text(), QStringLiteral("SET"));
-        QCOMPARE(child<QCheckBox>(dialog, "ChkRWSU")->text(),
-                 QStringLiteral("Run On Windows Startup"));
+        QCOMPARE(child<QLabel>(dialog, "Label1")->text(), kPortLabel);
+        QCOMPARE(child<QCheckBox>(dialog, "ChkRWSU")->text(), kRunAtLogin);
         // Keyboard order: port, interval, SET, run at login.
         auto *com = child<QComboBox>(dialog, "cboCOM");
         QWidget *w = com;
@@ -170,7 +184,8 @@ private slots:
         QStringList ports;
         for (int i = 0; i < com->count(); ++i)
             ports << com->itemText(i);
-        QCOMPARE(ports.mid(0, 6), (QStringList{"1", "2", "3", "4", "5", "6"}));
+        QCOMPARE(ports.mid(0, 6), kNumberedPorts);
+        QCOMPARE(com->itemData(5).toString(), QStringLiteral("6"));
         QVERIFY(!ports.mid(6).contains("/dev/ttyS0"));
         QCOMPARE(com->currentText(), QStringLiteral("/dev/fake"));
         auto *sync = child<QComboBox>(dialog, "cboSync");
@@ -204,6 +219,45 @@ private slots:
         QCOMPARE(stored("Settings", "CommPort"),
                  QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0"));
         m_systemPorts.clear();
+    }
+
+    // A port name shows whole in the box and in its list, up to the screen's width;
+    // beyond it the dialog stays on the screen and the tooltip has the name.
+    void portBoxShowsWholeNames_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::newRow("short") << "/tmp/disp";
+        QTest::newRow("stable USB name")
+            << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+        QTest::newRow("wider than the screen") << "/dev/serial/by-path/" + QString(200, 'x');
+    }
+
+    void portBoxShowsWholeNames()
+    {
+        QFETCH(QString, port);
+        startWith(QByteArray(kDelivered).replace("/dev/fake", port.toUtf8()));
+        m_systemPorts = {{port, "/dev/ttyUSB0", "FT232R USB UART"}};
+        frmSetting *dialog = openDialog();
+        m_systemPorts.clear();
+        auto *com = child<QComboBox>(dialog, "cboCOM");
+        const int screen = dialog->screen()->availableGeometry().width();
+        const QFontMetrics metrics = com->fontMetrics();
+        QCOMPARE(com->toolTip(), port);
+        QCOMPARE(com->itemData(6, Qt::ToolTipRole).toString(), com->itemText(6));
+        QVERIFY(dialog->width() <= screen);
+        // The rest of the dialog takes less than 400 pixels.
+        const bool fits = metrics.horizontalAdvance(com->itemText(6)) < screen - 400;
+        for (const QComboBox *box : {com, child<QComboBox>(dialog, "cboSync")}) {
+            for (int i = 0; i < box->count(); ++i) {
+                const int needed = metrics.horizontalAdvance(box->itemText(i));
+                if (fits || box != com)
+                    QVERIFY2(box->view()->minimumWidth() >= needed, qPrintable(box->itemText(i)));
+            }
+            if (fits || box != com)
+                QVERIFY2(box->lineEdit()->width() > metrics.horizontalAdvance(box->currentText()),
+                         qPrintable(box->currentText()));
+        }
+        QCOMPARE(com->view()->textElideMode(), Qt::ElideMiddle);
     }
 
     void set_data()
