@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <cstdio>
 #include <iterator>
@@ -79,6 +80,7 @@ void frmMain::buildControls()
 
     m_lblClk = new QLabel(client);
     m_lblClk->setObjectName(QStringLiteral("lblClk"));
+    m_lblClk->setAccessibleName(QStringLiteral("Clock"));
     m_lblClk->setGeometry(Twips::rect(120, 240, 2055, 495));
     m_lblClk->setAlignment(Qt::AlignCenter);
     m_lblClk->setFrameShape(QFrame::Box);
@@ -101,6 +103,7 @@ void frmMain::buildControls()
 
     m_lblStamp = new QLabel(client);
     m_lblStamp->setObjectName(QStringLiteral("lblStamp"));
+    m_lblStamp->setAccessibleName(QStringLiteral("Status"));
     m_lblStamp->setGeometry(Twips::rect(120, 960, 3615, 255));
     QFont stampFont = tahoma;
     stampFont.setBold(true);
@@ -118,10 +121,16 @@ void frmMain::buildControls()
 
 void frmMain::buildMenus()
 {
-    auto *setting = new QAction(QStringLiteral("Setting"), this);
+    // Alt+S opens the settings; F10 takes the keyboard to the menu bar, where Enter does.
+    auto *setting = new QAction(QStringLiteral("&Setting"), this);
     setting->setObjectName(QStringLiteral("mnuSetting"));
     connect(setting, &QAction::triggered, this, &frmMain::mnuSettingClick);
     menuBar()->addAction(setting);
+    auto *toMenuBar = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(toMenuBar, &QShortcut::activated, this, [this, setting] {
+        menuBar()->setFocus(Qt::ShortcutFocusReason);
+        menuBar()->setActiveAction(setting);
+    });
 
     m_popup = new QMenu(QStringLiteral("SysTray"), this);
     m_popup->setObjectName(QStringLiteral("mPopupSys"));

@@ -10,6 +10,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -103,7 +104,7 @@ void frmSetting::buildControls()
     auto *frame1 = new QGroupBox(QStringLiteral("Serial Port Settings"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
     frame1->setGeometry(Twips::rect(360, 360, 1695, 855));
-    auto *label1 = new QLabel(kWindowsWords ? QStringLiteral("COM") : QStringLiteral("Port"),
+    auto *label1 = new QLabel(kWindowsWords ? QStringLiteral("COM") : QStringLiteral("&Port"),
                               frame1);
     label1->setObjectName(QStringLiteral("Label1"));
     label1->setGeometry(Twips::rect(240, 360, 495, 255));
@@ -112,11 +113,14 @@ void frmSetting::buildControls()
     m_cboCOM->setGeometry(Twips::rect(720, 360, 615, 315));
     m_cboCOM->setEditable(true);
     m_cboCOM->setInsertPolicy(QComboBox::NoInsert);
+    m_cboCOM->setAccessibleName(QStringLiteral("Port"));
+    label1->setBuddy(m_cboCOM);
 
     auto *frame2 = new QGroupBox(QStringLiteral("Sync Interval"), this);
     frame2->setObjectName(QStringLiteral("Frame2"));
     frame2->setGeometry(Twips::rect(2280, 360, 2175, 855));
-    auto *label2 = new QLabel(QStringLiteral("Every"), frame2);
+    auto *label2 =
+        new QLabel(kWindowsWords ? QStringLiteral("Every") : QStringLiteral("&Every"), frame2);
     label2->setObjectName(QStringLiteral("Label2"));
     label2->setGeometry(Twips::rect(240, 360, 615, 255));
     m_cboSync = new QComboBox(frame2);
@@ -124,15 +128,18 @@ void frmSetting::buildControls()
     m_cboSync->setGeometry(Twips::rect(840, 360, 1095, 315));
     m_cboSync->setEditable(true);
     m_cboSync->setInsertPolicy(QComboBox::NoInsert);
+    m_cboSync->setAccessibleName(QStringLiteral("Sync interval"));
+    label2->setBuddy(m_cboSync);
 
     m_cmdSet = new QPushButton(QStringLiteral("SET"), this);
     m_cmdSet->setObjectName(QStringLiteral("cmdSet"));
     m_cmdSet->setGeometry(Twips::rect(360, 1440, 1095, 375));
     m_cmdSet->setFont(tahoma);
+    m_cmdSet->setDefault(true); // Enter anywhere in the dialog
     connect(m_cmdSet, &QPushButton::clicked, this, &frmSetting::cmdSetClick);
 
     m_chkRWSU = new QCheckBox(kWindowsWords ? QStringLiteral("Run On Windows Startup")
-                                            : QStringLiteral("Run at login"),
+                                            : QStringLiteral("Run at &login"),
                               this);
     m_chkRWSU->setObjectName(QStringLiteral("ChkRWSU"));
     m_chkRWSU->setGeometry(Twips::rect(2280, 1320, 2415, 255));
@@ -259,6 +266,23 @@ void frmSetting::ChkRWSUClick()
     // The box shows what is registered, not what was asked for.
     m_chkRWSU->setChecked(m_runAtLogin.CheckRunAtStartup());
     m_boxes.warning(this, QStringLiteral("Run at login could not be changed.\n\n%1").arg(error));
+}
+
+void frmSetting::keyPressEvent(QKeyEvent *event)
+{
+    // As in any dialog: Enter presses the default button, SET; Esc closes, as the close
+    // box does. An open list takes these keys itself.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        m_cmdSet->click();
+        return;
+    case Qt::Key_Escape:
+        close();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void frmSetting::closeEvent(QCloseEvent *event)

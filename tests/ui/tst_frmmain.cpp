@@ -6,6 +6,7 @@
 #include "ui/frmSetting.h"
 #include "ui/modSysTray.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -39,7 +40,7 @@ private slots:
                  QColor(192, 192, 255));
         QVERIFY(!(m_window->windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(!m_window->windowIcon().isNull());
-        QCOMPARE(child<QAction>("mnuSetting")->text(), QStringLiteral("Setting"));
+        QCOMPARE(child<QAction>("mnuSetting")->text(), QStringLiteral("&Setting"));
         QCOMPARE(child<QMenu>("mPopupSys")->title(), QStringLiteral("SysTray"));
         QCOMPARE(child<QAction>("mnuRestore")->text(), QStringLiteral("Restore"));
         QCOMPARE(child<QAction>("mnuExit")->text(), QStringLiteral("Exit"));
@@ -52,6 +53,36 @@ private slots:
         // A substitute font is made small enough for the clock to fit.
         QVERIFY(QFontMetrics(clock->font()).horizontalAdvance(QStringLiteral("00:00:00")) <=
                 clock->width());
+    }
+
+    // The settings are reached without a mouse, as in other programs; screen readers
+    // name what the window shows.
+    void keyboardReachesTheSettings_data()
+    {
+        QTest::addColumn<QList<QKeyCombination>>("keys");
+        QTest::newRow("Alt+S") << QList<QKeyCombination>{Qt::ALT | Qt::Key_S};
+        QTest::newRow("F10, Enter")
+            << QList<QKeyCombination>{QKeyCombination(Qt::Key_F10), QKeyCombination(Qt::Key_Return)};
+    }
+
+    void keyboardReachesTheSettings()
+    {
+        QFETCH(QList<QKeyCombination>, keys);
+        QVERIFY(m_window->load());
+        m_window->show();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        for (const QKeyCombination key : keys)
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
+                                                        : static_cast<QWidget *>(m_window),
+                            key.key(), key.keyboardModifiers());
+        QVERIFY(m_window->settingsDialog());
+        const QList<QPair<const char *, QString>> named{
+            {"lblClk", "Clock"}, {"lblStamp", "Status"}, {"cmdSync", "SYNC NOW"}};
+        for (const auto &[control, name] : named)
+            QCOMPARE(QAccessible::queryAccessibleInterface(child<QWidget>(control))
+                         ->text(QAccessible::Name),
+                     name);
     }
 
     void syncNow_data()

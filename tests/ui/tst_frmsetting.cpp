@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,8 +29,8 @@ const QString kPortLabel = QStringLiteral("COM");
 const QString kRunAtLogin = QStringLiteral("Run On Windows Startup");
 const QStringList kNumberedPorts{"1", "2", "3", "4", "5", "6"};
 #else
-const QString kPortLabel = QStringLiteral("Port");
-const QString kRunAtLogin = QStringLiteral("Run at login");
+const QString kPortLabel = QStringLiteral("&Port");
+const QString kRunAtLogin = QStringLiteral("Run at &login");
 const QStringList kNumberedPorts{"1 \u2014 /dev/ttyS0", "2 \u2014 /dev/ttyS1",
                                  "3 \u2014 /dev/ttyS2", "4 \u2014 /dev/ttyS3",
                                  "5 \u2014 /dev/ttyS4", "6 \u2014 /dev/ttyS5"};
@@ -258,6 +259,59 @@ private slots:
                          qPrintable(box->currentText()));
         }
         QCOMPARE(com->view()->textElideMode(), Qt::ElideMiddle);
+    }
+
+    // Keys reach the dialog from inside its boxes: Enter presses SET, Esc closes it as
+    // the close box does; a label's key takes the focus to its box. Screen readers find
+    // each box by its name.
+    void keyboardPaths_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("Enter in the port box") << "cboCOM" << int(Qt::Key_Return) << "SET";
+        QTest::newRow("keypad Enter on the interval") << "cboSync" << int(Qt::Key_Enter) << "SET";
+        QTest::newRow("Esc") << "cboSync" << int(Qt::Key_Escape) << "closed";
+    }
+
+    void keyboardPaths()
+    {
+        QFETCH(QString, box);
+        QFETCH(int, key);
+        QFETCH(QString, outcome);
+        QPointer<frmSetting> dialog = openDialog();
+        auto *target = child<QComboBox>(dialog, qPrintable(box));
+        QTest::keyClick(target->lineEdit(), Qt::Key(key));
+        if (outcome == QLatin1String("SET")) {
+            QCOMPARE(m_boxes.shown.size(), 1);
+            QCOMPARE(m_boxes.shown.first().text, QStringLiteral("Settings Done"));
+        } else {
+            QTRY_VERIFY(dialog.isNull());
+            QCOMPARE(stored("Settings", "SyncInt"), QStringLiteral("2"));
+        }
+    }
+
+    void boxesHaveNamesAndLabels()
+    {
+        frmSetting *dialog = openDialog();
+        const QList<QPair<const char *, const char *>> boxes{{"Label1", "cboCOM"},
+                                                             {"Label2", "cboSync"}};
+        // Each box is labelled by its label, which screen readers on Linux read as its name.
+        for (const auto &[label, box] : boxes) {
+            QCOMPARE(child<QLabel>(dialog, label)->buddy(), child<QWidget>(dialog, box));
+            const auto relations = QAccessible::queryAccessibleInterface(child<QWidget>(dialog, box))
+                                       ->relations(QAccessible::Label);
+            QVERIFY2(std::any_of(relations.cbegin(), relations.cend(),
+                                 [&](const auto &relation) {
+                                     return relation.first->object() ==
+                                            child<QLabel>(dialog, label);
+                                 }),
+                     label);
+        }
+        QCOMPARE(child<QComboBox>(dialog, "cboCOM")->accessibleName(), QStringLiteral("Port"));
+        QCOMPARE(child<QComboBox>(dialog, "cboSync")->accessibleName(),
+                 QStringLiteral("Sync interval"));
+        QVERIFY(child<QPushButton>(dialog, "cmdSet")->isDefault());
     }
 
     void set_data()
