@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QtMath>
 
-QPixmap clockPixmap(int size)
+QPixmap clockPixmap(int size, bool warning)
 {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
@@ -30,13 +30,23 @@ QPixmap clockPixmap(int size)
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(128, 128, 128));
     p.drawEllipse(QPointF(0, 0), 2.2, 2.2);
+
+    if (warning) {
+        const QPointF triangle[] = {{8.5, -1.0}, {16.0, 15.0}, {1.0, 15.0}};
+        p.setPen(QPen(Qt::black, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(QColor(255, 170, 0));
+        p.drawPolygon(triangle, 3);
+        p.setPen(QPen(Qt::black, 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(8.5, 4.5), QPointF(8.5, 9.5));
+        p.drawPoint(QPointF(8.5, 12.6));
+    }
     return pixmap;
 }
 
-QIcon clockIcon()
+QIcon clockIcon(bool warning)
 {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128})
-        icon.addPixmap(clockPixmap(size));
+        icon.addPixmap(clockPixmap(size, warning));
     return icon;
 }

@@ -29,6 +29,8 @@ const QString kSettingsOpenDetail =
     QStringLiteral("The settings dialog has the port. Closing the dialog opens it again and "
                    "sends a frame.");
 
+const QString kPortNotOpen = QStringLiteral("Port Not Open");
+
 /// When to look again for a notification area that was missing at start-up: a few times
 /// in the first minute, each wait after the one before.
 constexpr int kTrayCheckDelaysMs[] = {1000, 2000, 4000, 8000, 15000, 30000};
@@ -239,12 +241,25 @@ void frmMain::showClock(const QTime &time)
 
 void frmMain::showSynced(const QDateTime &second)
 {
+    if (m_reach == Reach::NotReached)
+        m_tray->notify(QStringLiteral("The display is reached again"),
+                       QStringLiteral("Its clock was set at %1 on %2.")
+                           .arg(syncTimeText(second, QLocale()), m_settings.commPort),
+                       false);
+    m_reach = Reach::Reached;
     setStatus(QStringLiteral("Last Sync at ") + syncTimeText(second, QLocale()), QString());
 }
 
 void frmMain::showPortNotOpen(const QString &reason)
 {
-    setStatus(QStringLiteral("Port Not Open"), reason);
+    // Once for each loss, however often the port is tried again.
+    if (m_reach == Reach::Reached)
+        m_tray->notify(QStringLiteral("The display is not reached"),
+                       reason + QStringLiteral("\nIts clock runs on its own until the port is "
+                                               "back; Orvantide then sets it at once."),
+                       true);
+    m_reach = Reach::NotReached;
+    setStatus(kPortNotOpen, reason);
 }
 
 void frmMain::showPortLent()
@@ -276,9 +291,18 @@ void frmMain::showStatus()
     QStringList tip{m_statusDetail, m_clockWarning};
     tip.removeAll(QString());
     m_lblStamp->setToolTip(tip.join(QStringLiteral("\n\n")));
-    QStringList iconTip{QStringLiteral("Orvantide"), m_statusText, m_clockWarning};
+    // The icon tells the reason of a port not open, and wears a warning mark while
+    // the display or the PC clock needs the user.
+    const bool notReached = m_statusText == kPortNotOpen;
+    QStringList iconTip{QStringLiteral("Orvantide"), m_statusText,
+                        notReached ? m_statusDetail : QString(), m_clockWarning};
     iconTip.removeAll(QString());
     m_tray->setToolTip(iconTip.join(QLatin1Char('\n')));
+    const bool warning = notReached || !m_clockWarning.isEmpty();
+    if (warning != m_warningShown) {
+        m_warningShown = warning;
+        m_tray->setIcon(clockIcon(warning));
+    }
 }
 
 void frmMain::startUpSynced()

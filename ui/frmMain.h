@@ -104,6 +104,9 @@ private:
     QString m_statusText;
     QString m_statusDetail;
     QString m_clockWarning; ///< the PC clock is not synchronised; empty while it is
+    /// Whether the display was last reached; a change is told in a notification.
+    enum class Reach { Unknown, Reached, NotReached } m_reach = Reach::Unknown;
+    bool m_warningShown = false; ///< the icon wears its warning mark
     QLabel *m_lblClk = nullptr;
     QLabel *m_lblStamp = nullptr;
     QPushButton *m_cmdSync = nullptr;

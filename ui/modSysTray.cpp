@@ -129,3 +129,19 @@ void modSysTray::setToolTip(const QString &tip)
     if (m_icon)
         m_icon->setToolTip(tip);
 }
+
+void modSysTray::setIcon(const QIcon &icon)
+{
+    m_data.icon = icon;
+    if (m_icon)
+        m_icon->setIcon(icon);
+}
+
+void modSysTray::notify(const QString &title, const QString &text, bool problem)
+{
+    if (!m_data.added)
+        return;
+    m_icon->showMessage(title, text,
+                        problem ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    emit notified(title, text);
+}

@@ -41,6 +41,12 @@ public:
     void deleteIcon();
     /// The icon's tooltip: "Orvantide" and, on further lines, how things stand.
     void setToolTip(const QString &tip);
+    /// The icon's picture, shown now if the icon is and kept for when it is.
+    void setIcon(const QIcon &icon);
+    /// A desktop notification from the icon, shown only while the icon stands for the
+    /// window (the window shows the same in its status line). `problem`: marked as a
+    /// warning, else as information.
+    void notify(const QString &title, const QString &text, bool problem);
 
     const TrayIconData &iconData() const { return m_data; }
     /// The icon object; nullptr until the icon is first added.
@@ -49,6 +55,8 @@ public:
 signals:
     /// The icon was clicked (left button): the window is to be restored.
     void restoreRequested();
+    /// A notification was handed to the desktop.
+    void notified(const QString &title, const QString &text);
 
 private:
     TrayIconData m_data;

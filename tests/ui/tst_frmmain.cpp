@@ -3,6 +3,7 @@
 #include "core/ClockTicker.h"
 #include "core/MinuteSchedule.h"
 #include "core/Synchroniser.h"
+#include "ui/ClockIcon.h"
 #include "ui/frmSetting.h"
 #include "ui/modSysTray.h"
 
@@ -122,28 +123,33 @@ private slots:
         QTest::addColumn<bool>("clockUnsynchronised");
         QTest::addColumn<QString>("iconTip");
         QTest::addColumn<QString>("statusTip");
+        QTest::addColumn<bool>("warningMark");
         const QString warning = "The PC clock is not synchronised to a time source (since "
                                 "07/12/2026 14:05); the display follows it all the same.";
         QTest::newRow("synced") << "" << false << "Orvantide\nLast Sync at 07/12/2026 14:05:09"
-                                << "";
+                                << "" << false;
         QTest::newRow("port not open")
-            << "Could not open /dev/fake: gone" << false << "Orvantide\nPort Not Open"
-            << "Could not open /dev/fake: gone";
+            << "Could not open /dev/fake: gone" << false
+            << "Orvantide\nPort Not Open\nCould not open /dev/fake: gone"
+            << "Could not open /dev/fake: gone" << true;
         QTest::newRow("synced, PC clock adrift")
-            << "" << true << "Orvantide\nLast Sync at 07/12/2026 14:05:09\n" + warning << warning;
+            << "" << true << "Orvantide\nLast Sync at 07/12/2026 14:05:09\n" + warning << warning
+            << true;
         QTest::newRow("port not open, PC clock adrift")
-            << "Could not open /dev/fake: gone" << true << "Orvantide\nPort Not Open\n" + warning
-            << "Could not open /dev/fake: gone\n\n" + warning;
+            << "Could not open /dev/fake: gone" << true
+            << "Orvantide\nPort Not Open\nCould not open /dev/fake: gone\n" + warning
+            << "Could not open /dev/fake: gone\n\n" + warning << true;
     }
 
     // The icon's tooltip and the status line's say how things stand, the PC clock's own
-    // synchronisation among them.
+    // synchronisation among them; the icon wears a warning mark while either needs the user.
     void tooltipsSayHowThingsStand()
     {
         QFETCH(QString, openError);
         QFETCH(bool, clockUnsynchronised);
         QFETCH(QString, iconTip);
         QFETCH(QString, statusTip);
+        QFETCH(bool, warningMark);
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
         m_trayAvailable = true;
         m_link.openError = openError;
@@ -154,7 +160,35 @@ private slots:
         m_window->tray().addIcon();
         QCOMPARE(m_window->tray().trayIcon()->toolTip(), iconTip);
         QCOMPARE(child<QLabel>("lblStamp")->toolTip(), statusTip);
+        const auto picture = [](const QIcon &icon) { return icon.pixmap(32).toImage(); };
+        QCOMPARE(picture(m_window->tray().trayIcon()->icon()), picture(clockIcon(warningMark)));
+        // Mended, the mark goes.
+        m_window->showPcClockState({});
+        m_window->showSynced(m_clock.now());
+        QCOMPARE(picture(m_window->tray().trayIcon()->icon()), picture(clockIcon(false)));
         QLocale::setDefault(QLocale::system());
+    }
+
+    // The display lost and found again, with the window behind its icon: one notification
+    // each, however often the port is tried in between or synchronised after.
+    void notificationsOnePerChange()
+    {
+        m_trayAvailable = true;
+        QVERIFY(m_window->load());
+        reachSlot();
+        QSignalSpy notified(&m_window->tray(), &modSysTray::notified);
+        const QString gone = QStringLiteral("Could not open /dev/fake: No such file or directory");
+        for (int i = 0; i < 3; ++i)
+            m_window->showPortNotOpen(gone);
+        m_window->showPortLent();
+        for (int i = 0; i < 3; ++i)
+            m_window->showSynced(m_clock.now());
+        m_window->showPortNotOpen(gone);
+        QCOMPARE(notified.size(), 3);
+        QCOMPARE(notified.at(0).at(0).toString(), QStringLiteral("The display is not reached"));
+        QVERIFY(notified.at(0).at(1).toString().startsWith(gone));
+        QCOMPARE(notified.at(1).at(0).toString(), QStringLiteral("The display is reached again"));
+        QCOMPARE(notified.at(2).at(0).toString(), QStringLiteral("The display is not reached"));
     }
 
     void syncTimeText_data()
