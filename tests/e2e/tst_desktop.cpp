@@ -1,12 +1,17 @@
 // The built program on the desktops users have (see desktop.h): start-up hides the
 // window behind the notification icon, the first click on the icon brings it back, the
 // window manager's minimise hides it again, the icon's menu ends the program with status
-// 0, a second start brings the window forward, and a notification area that starts
-// after the program is found. Each case starts the program afresh, as a log-in does.
+// 0, a second start brings the window forward, a notification area that starts after
+// the program is found, and the display's loss and return reach the notification server. Each case starts the program afresh, as a log-in does.
 
 #include "e2e/desktop.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -154,6 +159,58 @@ private slots:
         m_frames += m_emulator.readAllStandardOutput();
         QCOMPARE(m_frames.count("\"event\":\"frame\""), 1);
         stopProcess(program);
+    }
+
+    /// The summaries of the notifications the server received, shown or closed.
+    static QStringList notificationsReceived()
+    {
+        QProcess dunstctl;
+        dunstctl.start(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+        dunstctl.waitForFinished();
+        dunstctl.start(QStringLiteral("dunstctl"), {QStringLiteral("history")});
+        dunstctl.waitForFinished();
+        QStringList summaries;
+        const QJsonArray data =
+            QJsonDocument::fromJson(dunstctl.readAllStandardOutput()).object()["data"].toArray();
+        for (const QJsonValue &list : data)
+            for (const QJsonValue &notification : list.toArray())
+                summaries << notification["summary"]["data"].toString();
+        return summaries;
+    }
+
+    // A real notification server on the session bus: the display unplugged while the
+    // window is hidden is told once, and its return once.
+    void displayLossAndReturnAreNotified()
+    {
+        if (m_desktop.kind == Desktop::Kind::XEmbed)
+            QSKIP("without a StatusNotifierItem host Qt shows its own balloon, not a "
+                  "notification over D-Bus");
+        QProcess server;
+        server.setProcessEnvironment(m_desktop.programEnvironment());
+        server.start(QStringLiteral("dunst"), {});
+        QVERIFY(server.waitForStarted());
+        QTRY_VERIFY2_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                      QStringLiteral("org.freedesktop.Notifications")),
+                                  server.readAllStandardError().constData(), kSettleMs);
+        QProcess program;
+        CHECKED(startHidden(program));
+
+        const QString link = m_dir.filePath(QStringLiteral("display"));
+        stopProcess(m_emulator); // the adapter is pulled out
+        const QString lost = QStringLiteral("The display is not reached");
+        QTRY_VERIFY2_WITH_TIMEOUT(notificationsReceived().contains(lost),
+                                  program.readAllStandardError().constData(), kSettleMs);
+        m_emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
+                         {QStringLiteral("--pty"), link, QStringLiteral("--json")});
+        QVERIFY(m_emulator.waitForStarted());
+        const QString back = QStringLiteral("The display is reached again");
+        QTRY_VERIFY2_WITH_TIMEOUT(notificationsReceived().contains(back),
+                                  program.readAllStandardError().constData(), 2 * kSettleMs);
+        const QStringList received = notificationsReceived();
+        QCOMPARE(received.count(lost), 1);
+        QCOMPARE(received.count(back), 1);
+        stopProcess(program);
+        stopProcess(server);
     }
 
     // At log-in the program may start before the panel.
