@@ -23,5 +23,14 @@ bool RunOnWSU::DisableRunAtStartup(QString *error)
 bool RunOnWSU::CheckRunAtStartup() const
 {
     const QString registered = m_store.registered();
-    return !registered.isEmpty() && registered == RegisteredCommandLine();
+    if (registered.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    // A registration written without quotes around a path with blanks still names this
+    // program: Windows tries the path's words as a program name one by one until it
+    // reaches it. Elsewhere such a line names another program.
+    if (registered == m_programPath + QStringLiteral(" -systray"))
+        return true;
+#endif
+    return registered == RegisteredCommandLine();
 }

@@ -21,7 +21,8 @@ public:
     /// Removes the registration. Returns false with the system's reason when refused.
     bool DisableRunAtStartup(QString *error = nullptr);
     /// True when the store holds exactly this program's command line (case-sensitive):
-    /// an entry for another folder does not count.
+    /// an entry for another folder does not count. On Windows the same line without the
+    /// quotes around the path counts too.
     bool CheckRunAtStartup() const;
 
 private:

@@ -46,6 +46,23 @@ private slots:
         QCOMPARE(runValue(), QString());
         QVERIFY(!run.CheckRunAtStartup());
     }
+
+    // A value stored without the quotes counts as this program's: the box shows it, and
+    // unticking removes it.
+    void unquotedValueCounts()
+    {
+        const QString program = QStringLiteral("C:\\Program Files\\Orvantide\\orvantide.exe");
+        QSettings run(
+            QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"),
+            QSettings::NativeFormat);
+        run.setValue(QStringLiteral("Orvantide"), program + QStringLiteral(" -systray"));
+        run.sync();
+        const std::unique_ptr<AutostartStore> store = createAutostartStore("Orvantide");
+        QVERIFY(RunOnWSU(*store, program).CheckRunAtStartup());
+        QVERIFY(!RunOnWSU(*store, "C:\\Program Files\\Other\\orvantide.exe").CheckRunAtStartup());
+        QVERIFY(RunOnWSU(*store, program).DisableRunAtStartup());
+        QCOMPARE(runValue(), QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_RegistryRun)
