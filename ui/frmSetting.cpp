@@ -8,6 +8,7 @@
 #include "ui/Twips.h"
 
 #include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -23,6 +24,14 @@
 #include <algorithm>
 
 namespace {
+
+/// The dialog as screen readers see it: a dialog, not a plain part of the main window.
+QAccessibleInterface *dialogInterface(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("frmSetting") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Dialog);
+    return nullptr;
+}
 
 #ifdef Q_OS_WIN
 constexpr bool kWindowsWords = true;
@@ -88,6 +97,8 @@ frmSetting::frmSetting(const Settings &settings, Save save, RunOnWSU &runAtLogin
       m_settings(settings), m_save(std::move(save)), m_runAtLogin(runAtLogin), m_boxes(boxes)
 {
     setObjectName(QStringLiteral("frmSetting"));
+    static const bool installed = (QAccessible::installFactory(dialogInterface), true);
+    Q_UNUSED(installed);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
     setWindowIcon(clockIcon());

@@ -1,0 +1,126 @@
+#!/usr/bin/python3
+"""The running program as a screen reader sees it, through the real accessibility bus.
+
+Run on a session bus of its own (dbus-run-session) with an X server: the bus starts the
+accessibility bus when the program asks for it. The program talks to a display emulator;
+the check brings the window forward with a second start, reads its tree (roles and names), presses "SYNC NOW" through its
+action and waits for the frame, then opens the settings through the menu item's action
+and finds each box labelled by its label.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+DEADLINE_S = 30  # an upper bound for a loaded machine, never a wait of its own
+
+
+def wait_for(what, probe):
+    end = time.monotonic() + DEADLINE_S
+    while time.monotonic() < end:
+        found = probe()
+        if found:
+            return found
+        time.sleep(0.1)
+    sys.exit(f"FAIL {what}: not seen within {DEADLINE_S} s")
+
+
+def nodes(accessible):
+    """Every accessible below `accessible`, itself included."""
+    yield accessible
+    for i in range(accessible.childCount):
+        child = accessible.getChildAtIndex(i)
+        if child is not None:
+            yield from nodes(child)
+
+
+def application(name):
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is not None and app.name == name:
+            return app
+    return None
+
+
+def find(root, role, name):
+    for node in nodes(root):
+        if node.getRoleName() == role and node.name == name:
+            return node
+    return None
+
+
+def frames(path):
+    with open(path, encoding="utf-8") as out:
+        return sum(1 for line in out if '"event":"frame"' in line)
+
+
+def main():
+    folder = tempfile.mkdtemp(prefix="orvantide-atspi-")
+    program = os.path.join(folder, "orvantide")
+    shutil.copy(os.environ["ORVANTIDE_BIN"], program)
+    link = os.path.join(folder, "display")
+    received = os.path.join(folder, "frames.json")
+    with open(received, "w", encoding="utf-8") as out:
+        emulator = subprocess.Popen(
+            [os.environ["DISPLAY_EMULATOR_BIN"], "--pty", link, "--json"], stdout=out)
+    running = None
+    try:
+        wait_for("the emulator's port", lambda: os.path.islink(link))
+        with open(os.path.join(folder, "orvtide.ini"), "w", encoding="utf-8") as ini:
+            ini.write(f"[Settings]\r\nCommPort={link}\r\nSetting=9600,N,8,1\r\n"
+                      "[Sync]\r\nInterval=60\r\n")
+        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LC_ALL="C.UTF-8")
+        env.pop("QT_QPA_PLATFORM", None)
+        running = subprocess.Popen([program], env=env)
+        wait_for("the start-up frame", lambda: frames(received) >= 1)
+        # Synchronised, the window gives way; a second start brings it back, as a user
+        # would.
+        if subprocess.run([program], env=env, timeout=DEADLINE_S).returncode != 0:
+            sys.exit("FAIL a second start did not bring the window forward")
+
+        app = wait_for("the program on the accessibility bus",
+                       lambda: application("Orvantide"))
+        window = wait_for("the main window", lambda: find(app, "frame", "KV7R/9R Orvantide"))
+        for role, name in [("label", "Clock"), ("label", "Status"),
+                           ("push button", "SYNC NOW"), ("menu item", "Setting")]:
+            if find(window, role, name) is None:
+                sys.exit(f"FAIL no {role} named {name!r} in the window")
+        print("ok   the window's clock, status, button and menu item have names")
+
+        before = frames(received)
+        sync = find(window, "push button", "SYNC NOW")
+        sync.queryAction().doAction(0)
+        wait_for("a frame after SYNC NOW pressed through its action",
+                 lambda: frames(received) > before)
+        print("ok   SYNC NOW pressed through the accessibility bus sends a frame")
+
+        find(window, "menu item", "Setting").queryAction().doAction(0)
+        dialog = wait_for("the settings dialog", lambda: find(app, "dialog", "Settings"))
+        for label, box in [("Port", "combo box"), ("Every", "combo box")]:
+            def labelled(label=label, box=box):
+                for node in nodes(dialog):
+                    if node.getRoleName() != box:
+                        continue
+                    for relation in node.getRelationSet():
+                        if relation.getRelationType() != pyatspi.RELATION_LABELLED_BY:
+                            continue
+                        for i in range(relation.getNTargets()):
+                            if relation.getTarget(i).name.replace("&", "") == label:
+                                return True
+                return False
+            wait_for(f"a {box} labelled {label!r}", labelled)
+        print("ok   the dialog's boxes are labelled by their labels")
+    finally:
+        for process in (running, emulator):
+            if process is not None:
+                process.terminate()
+                process.wait(timeout=DEADLINE_S)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
