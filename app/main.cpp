@@ -10,11 +10,13 @@
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"
 #include "ui/MessageBox.h"
+#include "ui/Translations.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <cstdio>
 #include <cstdlib>
 
@@ -67,6 +69,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Orvantide"));
     // The program lives on in the notification area with no window shown.
     QApplication::setQuitOnLastWindowClosed(false);
+    installTranslations(app, QLocale());
 
     // Without the name of its folder the program cannot find its settings file.
     const QString folder = CommandLine::programFolder();

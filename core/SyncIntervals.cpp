@@ -1,5 +1,7 @@
 #include "core/SyncIntervals.h"
 
+#include <QCoreApplication>
+
 namespace SyncIntervals {
 namespace {
 
@@ -9,8 +11,15 @@ constexpr qint16 kMinutes[] = {1, 30, 60, 720};
 
 QStringList names()
 {
-    return {QStringLiteral("minute"), QStringLiteral("30 minutes"), QStringLiteral("hour"),
-            QStringLiteral("12 hours")};
+    static const char *const kNames[] = {
+        QT_TRANSLATE_NOOP("SyncIntervals", "minute"),
+        QT_TRANSLATE_NOOP("SyncIntervals", "30 minutes"),
+        QT_TRANSLATE_NOOP("SyncIntervals", "hour"),
+        QT_TRANSLATE_NOOP("SyncIntervals", "12 hours")};
+    QStringList names;
+    for (const char *name : kNames)
+        names << QCoreApplication::translate("SyncIntervals", name);
+    return names;
 }
 
 std::optional<qint16> minutesForIndex(int index)

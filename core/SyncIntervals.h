@@ -6,7 +6,7 @@
 /// The intervals the settings dialog offers, in the order of its list.
 namespace SyncIntervals {
 
-/// "minute", "30 minutes", "hour", "12 hours".
+/// "minute", "30 minutes", "hour", "12 hours", in the user's language.
 QStringList names();
 /// Minutes of the list entry `index` (0 to 3); no value for any other index.
 std::optional<qint16> minutesForIndex(int index);

@@ -25,11 +25,9 @@
 
 namespace {
 
-const QString kSettingsOpenDetail =
-    QStringLiteral("The settings dialog has the port. Closing the dialog opens it again and "
-                   "sends a frame.");
-
-const QString kPortNotOpen = QStringLiteral("Port Not Open");
+const char *const kSettingsOpenDetail =
+    QT_TRANSLATE_NOOP("frmMain", "The settings dialog has the port. Closing the dialog opens it "
+                                 "again and sends a frame.");
 
 /// When to look again for a notification area that was missing at start-up: a few times
 /// in the first minute, each wait after the one before.
@@ -82,7 +80,7 @@ void frmMain::buildControls()
 
     m_lblClk = new QLabel(client);
     m_lblClk->setObjectName(QStringLiteral("lblClk"));
-    m_lblClk->setAccessibleName(QStringLiteral("Clock"));
+    m_lblClk->setAccessibleName(tr("Clock"));
     m_lblClk->setGeometry(Twips::rect(120, 240, 2055, 495));
     m_lblClk->setAlignment(Qt::AlignCenter);
     m_lblClk->setFrameShape(QFrame::Box);
@@ -97,7 +95,7 @@ void frmMain::buildControls()
 
     const QFont tahoma = Twips::font(QStringLiteral("Tahoma"), QFont::SansSerif, 8.25, false);
 
-    m_cmdSync = new QPushButton(QStringLiteral("SYNC NOW"), client);
+    m_cmdSync = new QPushButton(tr("SYNC NOW"), client);
     m_cmdSync->setObjectName(QStringLiteral("cmdSync"));
     m_cmdSync->setGeometry(Twips::rect(2520, 240, 1215, 495));
     m_cmdSync->setFont(tahoma);
@@ -105,7 +103,7 @@ void frmMain::buildControls()
 
     m_lblStamp = new QLabel(client);
     m_lblStamp->setObjectName(QStringLiteral("lblStamp"));
-    m_lblStamp->setAccessibleName(QStringLiteral("Status"));
+    m_lblStamp->setAccessibleName(tr("Status"));
     m_lblStamp->setGeometry(Twips::rect(120, 960, 3615, 255));
     QFont stampFont = tahoma;
     stampFont.setBold(true);
@@ -124,7 +122,7 @@ void frmMain::buildControls()
 void frmMain::buildMenus()
 {
     // Alt+S opens the settings; F10 takes the keyboard to the menu bar, where Enter does.
-    auto *setting = new QAction(QStringLiteral("&Setting"), this);
+    auto *setting = new QAction(tr("&Setting"), this);
     setting->setObjectName(QStringLiteral("mnuSetting"));
     connect(setting, &QAction::triggered, this, &frmMain::mnuSettingClick);
     menuBar()->addAction(setting);
@@ -136,10 +134,10 @@ void frmMain::buildMenus()
 
     m_popup = new QMenu(QStringLiteral("SysTray"), this);
     m_popup->setObjectName(QStringLiteral("mPopupSys"));
-    auto *restore = m_popup->addAction(QStringLiteral("Restore"));
+    auto *restore = m_popup->addAction(tr("Restore"));
     restore->setObjectName(QStringLiteral("mnuRestore"));
     connect(restore, &QAction::triggered, this, &frmMain::restore);
-    auto *exit = m_popup->addAction(QStringLiteral("Exit"));
+    auto *exit = m_popup->addAction(tr("Exit"));
     exit->setObjectName(QStringLiteral("mnuExit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
 }
@@ -242,29 +240,33 @@ void frmMain::showClock(const QTime &time)
 void frmMain::showSynced(const QDateTime &second)
 {
     if (m_reach == Reach::NotReached)
-        m_tray->notify(QStringLiteral("The display is reached again"),
-                       QStringLiteral("Its clock was set at %1 on %2.")
+        m_tray->notify(tr("The display is reached again"),
+                       tr("Its clock was set at %1 on %2.")
                            .arg(syncTimeText(second, QLocale()), m_settings.commPort),
                        false);
     m_reach = Reach::Reached;
-    setStatus(QStringLiteral("Last Sync at ") + syncTimeText(second, QLocale()), QString());
+    m_portNotOpen = false;
+    setStatus(tr("Last Sync at ") + syncTimeText(second, QLocale()), QString());
 }
 
 void frmMain::showPortNotOpen(const QString &reason)
 {
     // Once for each loss, however often the port is tried again.
     if (m_reach == Reach::Reached)
-        m_tray->notify(QStringLiteral("The display is not reached"),
-                       reason + QStringLiteral("\nIts clock runs on its own until the port is "
-                                               "back; Orvantide then sets it at once."),
+        m_tray->notify(tr("The display is not reached"),
+                       reason + QLatin1Char('\n') +
+                           tr("Its clock runs on its own until the port is back; Orvantide "
+                              "then sets it at once."),
                        true);
     m_reach = Reach::NotReached;
-    setStatus(kPortNotOpen, reason);
+    m_portNotOpen = true;
+    setStatus(tr("Port Not Open"), reason);
 }
 
 void frmMain::showPortLent()
 {
-    setStatus(QStringLiteral("Settings open: port closed"), kSettingsOpenDetail);
+    m_portNotOpen = false;
+    setStatus(tr("Settings open: port closed"), tr(kSettingsOpenDetail));
 }
 
 void frmMain::setStatus(const QString &text, const QString &detail)
@@ -278,8 +280,8 @@ void frmMain::showPcClockState(const QDateTime &unsynchronisedSince)
 {
     m_clockWarning =
         unsynchronisedSince.isValid()
-            ? QStringLiteral("The PC clock is not synchronised to a time source (since %1); the "
-                             "display follows it all the same.")
+            ? tr("The PC clock is not synchronised to a time source (since %1); the display "
+                 "follows it all the same.")
                   .arg(QLocale().toString(unsynchronisedSince, QLocale::ShortFormat))
             : QString();
     showStatus();
@@ -293,12 +295,11 @@ void frmMain::showStatus()
     m_lblStamp->setToolTip(tip.join(QStringLiteral("\n\n")));
     // The icon tells the reason of a port not open, and wears a warning mark while
     // the display or the PC clock needs the user.
-    const bool notReached = m_statusText == kPortNotOpen;
     QStringList iconTip{QStringLiteral("Orvantide"), m_statusText,
-                        notReached ? m_statusDetail : QString(), m_clockWarning};
+                        m_portNotOpen ? m_statusDetail : QString(), m_clockWarning};
     iconTip.removeAll(QString());
     m_tray->setToolTip(iconTip.join(QLatin1Char('\n')));
-    const bool warning = notReached || !m_clockWarning.isEmpty();
+    const bool warning = m_portNotOpen || !m_clockWarning.isEmpty();
     if (warning != m_warningShown) {
         m_warningShown = warning;
         m_tray->setIcon(clockIcon(warning));

@@ -106,6 +106,7 @@ private:
     QString m_clockWarning; ///< the PC clock is not synchronised; empty while it is
     /// Whether the display was last reached; a change is told in a notification.
     enum class Reach { Unknown, Reached, NotReached } m_reach = Reach::Unknown;
+    bool m_portNotOpen = false;  ///< the status line says the port is not open
     bool m_warningShown = false; ///< the icon wears its warning mark
     QLabel *m_lblClk = nullptr;
     QLabel *m_lblStamp = nullptr;

@@ -100,7 +100,7 @@ frmSetting::frmSetting(const Settings &settings, Save save, RunOnWSU &runAtLogin
     static const bool installed = (QAccessible::installFactory(dialogInterface), true);
     Q_UNUSED(installed);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(tr("Settings"));
     setWindowIcon(clockIcon());
     setFixedSize(5160 / Twips::kPerPixel, 2100 / Twips::kPerPixel);
     buildControls();
@@ -112,10 +112,10 @@ void frmSetting::buildControls()
 {
     const QFont tahoma = Twips::font(QStringLiteral("Tahoma"), QFont::SansSerif, 8.25, false);
 
-    auto *frame1 = new QGroupBox(QStringLiteral("Serial Port Settings"), this);
+    auto *frame1 = new QGroupBox(tr("Serial Port Settings"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
     frame1->setGeometry(Twips::rect(360, 360, 1695, 855));
-    auto *label1 = new QLabel(kWindowsWords ? QStringLiteral("COM") : QStringLiteral("&Port"),
+    auto *label1 = new QLabel(kWindowsWords ? tr("COM") : tr("&Port"),
                               frame1);
     label1->setObjectName(QStringLiteral("Label1"));
     label1->setGeometry(Twips::rect(240, 360, 495, 255));
@@ -124,14 +124,14 @@ void frmSetting::buildControls()
     m_cboCOM->setGeometry(Twips::rect(720, 360, 615, 315));
     m_cboCOM->setEditable(true);
     m_cboCOM->setInsertPolicy(QComboBox::NoInsert);
-    m_cboCOM->setAccessibleName(QStringLiteral("Port"));
+    m_cboCOM->setAccessibleName(tr("Port"));
     label1->setBuddy(m_cboCOM);
 
-    auto *frame2 = new QGroupBox(QStringLiteral("Sync Interval"), this);
+    auto *frame2 = new QGroupBox(tr("Sync Interval"), this);
     frame2->setObjectName(QStringLiteral("Frame2"));
     frame2->setGeometry(Twips::rect(2280, 360, 2175, 855));
     auto *label2 =
-        new QLabel(kWindowsWords ? QStringLiteral("Every") : QStringLiteral("&Every"), frame2);
+        new QLabel(kWindowsWords ? tr("Every") : tr("&Every"), frame2);
     label2->setObjectName(QStringLiteral("Label2"));
     label2->setGeometry(Twips::rect(240, 360, 615, 255));
     m_cboSync = new QComboBox(frame2);
@@ -139,18 +139,18 @@ void frmSetting::buildControls()
     m_cboSync->setGeometry(Twips::rect(840, 360, 1095, 315));
     m_cboSync->setEditable(true);
     m_cboSync->setInsertPolicy(QComboBox::NoInsert);
-    m_cboSync->setAccessibleName(QStringLiteral("Sync interval"));
+    m_cboSync->setAccessibleName(tr("Sync interval"));
     label2->setBuddy(m_cboSync);
 
-    m_cmdSet = new QPushButton(QStringLiteral("SET"), this);
+    m_cmdSet = new QPushButton(tr("SET"), this);
     m_cmdSet->setObjectName(QStringLiteral("cmdSet"));
     m_cmdSet->setGeometry(Twips::rect(360, 1440, 1095, 375));
     m_cmdSet->setFont(tahoma);
     m_cmdSet->setDefault(true); // Enter anywhere in the dialog
     connect(m_cmdSet, &QPushButton::clicked, this, &frmSetting::cmdSetClick);
 
-    m_chkRWSU = new QCheckBox(kWindowsWords ? QStringLiteral("Run On Windows Startup")
-                                            : QStringLiteral("Run at &login"),
+    m_chkRWSU = new QCheckBox(kWindowsWords ? tr("Run On Windows Startup")
+                                            : tr("Run at &login"),
                               this);
     m_chkRWSU->setObjectName(QStringLiteral("ChkRWSU"));
     m_chkRWSU->setGeometry(Twips::rect(2280, 1320, 2415, 255));
@@ -252,7 +252,7 @@ void frmSetting::cmdSetClick()
     const QString port = m_cboCOM->currentText();
     const std::optional<QString> device = PortNames::deviceFor(port);
     if (!device || device->isEmpty()) {
-        m_boxes.warning(this, QStringLiteral("The settings were not saved.\n\n\"%1\" names no "
+        m_boxes.warning(this, tr("The settings were not saved.\n\n\"%1\" names no "
                                              "serial port. Give a port number of 1 or more, "
                                              "or a device path such as %2.")
                                   .arg(port, PortNames::deviceForNumber(1)));
@@ -262,9 +262,9 @@ void frmSetting::cmdSetClick()
         m_settings.interval = *minutes;
     m_settings.commPort = port;
     if (QString error; m_save(m_settings, {SettingsKey::Interval}, &error))
-        m_boxes.information(this, QStringLiteral("Settings Done"));
+        m_boxes.information(this, tr("Settings Done"));
     else
-        m_boxes.warning(this, QStringLiteral("The settings were not saved.\n\n%1").arg(error));
+        m_boxes.warning(this, tr("The settings were not saved.\n\n%1").arg(error));
 }
 
 void frmSetting::ChkRWSUClick()
@@ -276,7 +276,7 @@ void frmSetting::ChkRWSUClick()
         return;
     // The box shows what is registered, not what was asked for.
     m_chkRWSU->setChecked(m_runAtLogin.CheckRunAtStartup());
-    m_boxes.warning(this, QStringLiteral("Run at login could not be changed.\n\n%1").arg(error));
+    m_boxes.warning(this, tr("Run at login could not be changed.\n\n%1").arg(error));
 }
 
 void frmSetting::keyPressEvent(QKeyEvent *event)
@@ -301,7 +301,7 @@ void frmSetting::closeEvent(QCloseEvent *event)
     m_settings.intervalIndex = m_cboSync->currentIndex();
     if (QString error;
         !m_save(m_settings, {SettingsKey::CommPort, SettingsKey::IntervalIndex}, &error))
-        m_boxes.warning(this, QStringLiteral("The settings were not saved.\n\n%1").arg(error));
+        m_boxes.warning(this, tr("The settings were not saved.\n\n%1").arg(error));
     event->accept();
     if (m_resumeOnClose)
         emit closedWith(m_settings);

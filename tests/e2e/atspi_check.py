@@ -5,7 +5,8 @@ Run on a session bus of its own (dbus-run-session) with an X server: the bus sta
 accessibility bus when the program asks for it. The program talks to a display emulator;
 the check brings the window forward with a second start, reads its tree (roles and names), presses "SYNC NOW" through its
 action and waits for the frame, then opens the settings through the menu item's action
-and finds each box labelled by its label.
+and finds each box labelled by its label. With the argument "de" the program runs under
+LANG=de_DE.UTF-8 and every name is the German one.
 """
 import json
 import os
@@ -18,6 +19,14 @@ import time
 import pyatspi
 
 DEADLINE_S = 30  # an upper bound for a loaded machine, never a wait of its own
+
+NAMES = {
+    "en": {"Clock": "Clock", "Status": "Status", "SYNC NOW": "SYNC NOW",
+           "Setting": "Setting", "Settings": "Settings", "Port": "Port", "Every": "Every"},
+    "de": {"Clock": "Uhr", "Status": "Status", "SYNC NOW": "ABGLEICHEN",
+           "Setting": "Einstellung", "Settings": "Einstellungen", "Port": "Port",
+           "Every": "Intervall"},
+}
 
 
 def wait_for(what, probe):
@@ -59,6 +68,8 @@ def frames(path):
 
 
 def main():
+    language = sys.argv[1] if len(sys.argv) > 1 else "en"
+    name = NAMES[language]
     folder = tempfile.mkdtemp(prefix="orvantide-atspi-")
     program = os.path.join(folder, "orvantide")
     shutil.copy(os.environ["ORVANTIDE_BIN"], program)
@@ -73,8 +84,10 @@ def main():
         with open(os.path.join(folder, "orvtide.ini"), "w", encoding="utf-8") as ini:
             ini.write(f"[Settings]\r\nCommPort={link}\r\nSetting=9600,N,8,1\r\n"
                       "[Sync]\r\nInterval=60\r\n")
-        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LC_ALL="C.UTF-8")
-        env.pop("QT_QPA_PLATFORM", None)
+        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        for variable in ("QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES", "LANGUAGE"):
+            env.pop(variable, None)
+        env["LANG"] = "de_DE.UTF-8" if language == "de" else "C.UTF-8"
         running = subprocess.Popen([program], env=env)
         wait_for("the start-up frame", lambda: frames(received) >= 1)
         # Synchronised, the window gives way; a second start brings it back, as a user
@@ -85,22 +98,22 @@ def main():
         app = wait_for("the program on the accessibility bus",
                        lambda: application("Orvantide"))
         window = wait_for("the main window", lambda: find(app, "frame", "KV7R/9R Orvantide"))
-        for role, name in [("label", "Clock"), ("label", "Status"),
+        for role, text in [("label", "Clock"), ("label", "Status"),
                            ("push button", "SYNC NOW"), ("menu item", "Setting")]:
-            if find(window, role, name) is None:
-                sys.exit(f"FAIL no {role} named {name!r} in the window")
+            if find(window, role, name[text]) is None:
+                sys.exit(f"FAIL no {role} named {name[text]!r} in the window")
         print("ok   the window's clock, status, button and menu item have names")
 
         before = frames(received)
-        sync = find(window, "push button", "SYNC NOW")
+        sync = find(window, "push button", name["SYNC NOW"])
         sync.queryAction().doAction(0)
         wait_for("a frame after SYNC NOW pressed through its action",
                  lambda: frames(received) > before)
         print("ok   SYNC NOW pressed through the accessibility bus sends a frame")
 
-        find(window, "menu item", "Setting").queryAction().doAction(0)
-        dialog = wait_for("the settings dialog", lambda: find(app, "dialog", "Settings"))
-        for label, box in [("Port", "combo box"), ("Every", "combo box")]:
+        find(window, "menu item", name["Setting"]).queryAction().doAction(0)
+        dialog = wait_for("the settings dialog", lambda: find(app, "dialog", name["Settings"]))
+        for label, box in [(name["Port"], "combo box"), (name["Every"], "combo box")]:
             def labelled(label=label, box=box):
                 for node in nodes(dialog):
                     if node.getRoleName() != box:

@@ -3,6 +3,7 @@
 #include "core/MinuteSchedule.h"
 #include "core/Synchroniser.h"
 #include "platform/ProfileFile.h"
+#include "ui/Translations.h"
 #include "ui/frmSetting.h"
 
 #include <QAction>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 #include <QtTest>
 
 namespace {
@@ -312,6 +314,48 @@ private slots:
         QCOMPARE(child<QComboBox>(dialog, "cboSync")->accessibleName(),
                  QStringLiteral("Sync interval"));
         QVERIFY(child<QPushButton>(dialog, "cmdSet")->isDefault());
+    }
+
+    // The window, its menu, the dialog and the message boxes in the user's language; in
+    // English and C locales every text is the one the program always had.
+    void languages_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QStringList>("texts");
+        const QStringList english{"SYNC NOW", "&Setting", "Exit", "Settings", "SET",
+                                  "hour", "Settings Done", "Cancel"};
+        QTest::newRow("C") << "C" << english;
+        QTest::newRow("en_US") << "en_US" << english;
+        QTest::newRow("de_DE") << "de_DE"
+                               << QStringList{"ABGLEICHEN", "&Einstellung", "Beenden",
+                                              "Einstellungen", "SETZEN", "1 Stunde",
+                                              "Einstellungen gespeichert", "Abbrechen"};
+    }
+
+    void languages()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QStringList, texts);
+        installTranslations(*qApp, QLocale(locale));
+        const auto removeTranslations = qScopeGuard([] {
+            for (QTranslator *translator : qApp->findChildren<QTranslator *>()) {
+                QCoreApplication::removeTranslator(translator);
+                delete translator;
+            }
+        });
+        startWith(kDelivered);
+        frmSetting *dialog = openDialog();
+        QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
+        const QStringList shown{child<QPushButton>("cmdSync")->text(),
+                                child<QAction>("mnuSetting")->text(),
+                                child<QAction>("mnuExit")->text(),
+                                dialog->windowTitle(),
+                                child<QPushButton>(dialog, "cmdSet")->text(),
+                                child<QComboBox>(dialog, "cboSync")->currentText(),
+                                m_boxes.shown.value(0).text,
+                                // Qt's own, as on a dialog's button
+                                QCoreApplication::translate("QPlatformTheme", "Cancel")};
+        QCOMPARE(shown, texts);
     }
 
     void set_data()

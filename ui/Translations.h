@@ -1,0 +1,9 @@
+#pragma once
+
+class QCoreApplication;
+class QLocale;
+
+/// Puts the window texts and Qt's own (standard buttons, the line edit's menu) into the
+/// language of `locale` where the program has a translation for it; in any other locale
+/// they stay English. The frames, the settings file and the log never change with it.
+void installTranslations(QCoreApplication &app, const QLocale &locale);
