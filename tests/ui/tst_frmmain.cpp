@@ -7,7 +7,6 @@
 #include "ui/frmSetting.h"
 #include "ui/modSysTray.h"
 
-#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -56,8 +55,7 @@ private slots:
                 clock->width());
     }
 
-    // The settings are reached without a mouse, as in other programs; screen readers
-    // name what the window shows.
+    // The settings are reached without a mouse, as in other programs.
     void keyboardReachesTheSettings_data()
     {
         QTest::addColumn<QList<QKeyCombination>>("keys");
@@ -78,12 +76,6 @@ private slots:
                                                         : static_cast<QWidget *>(m_window),
                             key.key(), key.keyboardModifiers());
         QVERIFY(m_window->settingsDialog());
-        const QList<QPair<const char *, QString>> named{
-            {"lblClk", "Clock"}, {"lblStamp", "Status"}, {"cmdSync", "SYNC NOW"}};
-        for (const auto &[control, name] : named)
-            QCOMPARE(QAccessible::queryAccessibleInterface(child<QWidget>(control))
-                         ->text(QAccessible::Name),
-                     name);
     }
 
     void syncNow_data()

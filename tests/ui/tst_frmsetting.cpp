@@ -11,7 +11,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QAbstractItemView>
-#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -264,8 +263,7 @@ private slots:
     }
 
     // Keys reach the dialog from inside its boxes: Enter presses SET, Esc closes it as
-    // the close box does; a label's key takes the focus to its box. Screen readers find
-    // each box by its name.
+    // the close box does.
     void keyboardPaths_data()
     {
         QTest::addColumn<QString>("box");
@@ -291,29 +289,6 @@ private slots:
             QTRY_VERIFY(dialog.isNull());
             QCOMPARE(stored("Settings", "SyncInt"), QStringLiteral("2"));
         }
-    }
-
-    void boxesHaveNamesAndLabels()
-    {
-        frmSetting *dialog = openDialog();
-        const QList<QPair<const char *, const char *>> boxes{{"Label1", "cboCOM"},
-                                                             {"Label2", "cboSync"}};
-        // Each box is labelled by its label, which screen readers on Linux read as its name.
-        for (const auto &[label, box] : boxes) {
-            QCOMPARE(child<QLabel>(dialog, label)->buddy(), child<QWidget>(dialog, box));
-            const auto relations = QAccessible::queryAccessibleInterface(child<QWidget>(dialog, box))
-                                       ->relations(QAccessible::Label);
-            QVERIFY2(std::any_of(relations.cbegin(), relations.cend(),
-                                 [&](const auto &relation) {
-                                     return relation.first->object() ==
-                                            child<QLabel>(dialog, label);
-                                 }),
-                     label);
-        }
-        QCOMPARE(child<QComboBox>(dialog, "cboCOM")->accessibleName(), QStringLiteral("Port"));
-        QCOMPARE(child<QComboBox>(dialog, "cboSync")->accessibleName(),
-                 QStringLiteral("Sync interval"));
-        QVERIFY(child<QPushButton>(dialog, "cmdSet")->isDefault());
     }
 
     // The window, its menu, the dialog and the message boxes in the user's language; in
