@@ -271,6 +271,7 @@ private:
     QProcess m_trayHost;
     QProcess m_watcher;
     QString m_panel;
+    mutable QString m_mainWindow; ///< the main window's X11 id when last found
     std::unique_ptr<QTemporaryDir> m_runtime;
     QString m_waylandDisplay;
     QString m_swaySocket;
@@ -397,13 +398,26 @@ private:
         return x;
     }
 
-    /// The main window's X11 id, or nothing before it exists.
+    /// The main window's X11 id, or nothing before it exists. The window found last is
+    /// asked first: a search over the whole tree can miss it while other clients (a tray
+    /// host on a loaded machine) make and destroy windows beside it, so an empty search is
+    /// tried again before it counts.
     QString x11Window() const
     {
-        const QStringList found =
-            xwindows({QStringLiteral("--name"),
-                      QLatin1Char('^') + QLatin1String(kTitle) + QLatin1Char('$')});
-        return found.value(0);
+        QByteArray name;
+        if (!m_mainWindow.isEmpty() &&
+            runTool(QStringLiteral("xprop"),
+                    {QStringLiteral("-id"), m_mainWindow, QStringLiteral("WM_NAME")}, &name) == 0 &&
+            name.contains(QByteArray("\"") + kTitle + '"'))
+            return m_mainWindow;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const QStringList found =
+                xwindows({QStringLiteral("--name"),
+                          QLatin1Char('^') + QLatin1String(kTitle) + QLatin1Char('$')});
+            if (!found.isEmpty())
+                return m_mainWindow = found.first();
+        }
+        return {};
     }
 
     /// The main window in sway's tree, or an empty object when it has none.

@@ -58,7 +58,7 @@ class tst_Desktop : public QObject
         QTRY_VERIFY2_WITH_TIMEOUT(m_desktop.windowShown(), m_desktop.describe().constData(),
                                   kSettleMs);
         QTRY_COMPARE_WITH_TIMEOUT(m_desktop.icons(), 0, kSettleMs);
-        QVERIFY(m_desktop.windowShown());
+        QVERIFY2(m_desktop.windowShown(), m_desktop.describe().constData());
     }
 
 private slots:
