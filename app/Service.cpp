@@ -7,6 +7,7 @@
 #include "core/MainView.h"
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
+#include "platform/RealTimeScheduling.h"
 #include "platform/ProfileFile.h"
 #include "platform/SerialPorts.h"
 #include "platform/ServiceStatus.h"
@@ -60,6 +61,9 @@ int runService(const QString &settingsPath)
     status->setPort(loaded.settings->commPort);
     Synchroniser sync(*link, clock, *status);
     sync.setClockSource(&clockSource);
+    // The unit grants the priority through RLIMIT_RTPRIO; nobody else is asked.
+    RealTimeScheduling scheduling;
+    sync.setScheduling(&scheduling);
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &sync, [&](int signal) {

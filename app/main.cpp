@@ -5,6 +5,10 @@
 #include "platform/AutostartStore.h"
 #include "platform/LogOutput.h"
 #include "platform/ProfileFile.h"
+#include "platform/RealTimeScheduling.h"
+#ifdef Q_OS_LINUX
+#include "platform/RealtimeKit.h"
+#endif
 #include "platform/SerialPorts.h"
 #include "platform/RunOnWSU.h"
 #include "platform/SystemClockSource.h"
@@ -105,6 +109,13 @@ int main(int argc, char *argv[])
     WindowParts parts{*link,         clock,        runAtLogin,
                       settingsStore, messageBoxes, [] { return SerialPorts::available(); }};
     parts.clockSource = &clockSource;
+    // A desktop user may not set real-time priority; RealtimeKit may, as for sound.
+#ifdef Q_OS_LINUX
+    RealTimeScheduling scheduling(RealtimeKit::makeThreadRealTime);
+#else
+    RealTimeScheduling scheduling;
+#endif
+    parts.scheduling = &scheduling;
     frmMain window(parts);
     QObject::connect(&instance, &SingleInstance::showRequested, &window, &frmMain::restore);
     // A log-out, a service manager or Ctrl+C ends the program as Exit does: the port is

@@ -4,6 +4,7 @@
 #include "core/Log.h"
 #include "core/SerialLink.h"
 #include "core/SyncSlot.h"
+#include "core/ThreadScheduling.h"
 #include "core/TimeFrame.h"
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <sys/prctl.h>
 #endif
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -50,6 +52,15 @@ void FrameWriter::setFrameLineTimeNs(qint64 ns)
 {
     const std::lock_guard lock(m_state);
     m_frameLineTimeNs = ns;
+}
+
+void FrameWriter::setScheduling(ThreadScheduling *scheduling)
+{
+    {
+        const std::lock_guard lock(m_state);
+        m_scheduling = scheduling;
+    }
+    m_wake.notify_all();
 }
 
 void FrameWriter::request()
@@ -105,6 +116,24 @@ void FrameWriter::run()
 #endif
     std::unique_lock lock(m_state);
     while (!m_stop) {
+        if (ThreadScheduling *scheduling = std::exchange(m_scheduling, nullptr)) {
+            // Real-time priority for the short wait and the write: the thread sleeps all
+            // but a third of a millisecond of each second, so it can never starve the PC.
+            lock.unlock();
+            const ThreadScheduling::Outcome got = scheduling->makeCurrentThreadRealTime();
+            if (got.realTime)
+                qCInfo(lcSync).noquote()
+                    << QStringLiteral("frames are written at real-time priority (%1)")
+                           .arg(got.detail);
+            else
+                qCWarning(lcSync).noquote()
+                    << QStringLiteral("frames are written at normal priority, so a busy PC "
+                                      "may make them late: %1")
+                           .arg(got.detail);
+            emit schedulingSet(got.realTime, got.detail);
+            lock.lock();
+            continue;
+        }
         if (m_pendingFrames == 0) {
             m_wake.wait(lock);
             continue;

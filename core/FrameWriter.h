@@ -9,6 +9,7 @@
 
 class Clock;
 class SerialLink;
+class ThreadScheduling;
 
 /// Writes time frames on the second: a request waits for the next whole second and the
 /// frame is written so that its last byte leaves the port as that second begins,
@@ -35,6 +36,9 @@ public:
 
     /// The time one frame takes on the line, from the port's line settings.
     void setFrameLineTimeNs(qint64 ns);
+    /// The writer's thread asks `scheduling` for real-time priority, once, on itself;
+    /// schedulingSet() tells what it got. Without it, the thread keeps normal scheduling.
+    void setScheduling(ThreadScheduling *scheduling);
     /// Asks for a frame at the next slot.
     void request();
     /// Drops the waiting frames; returns once a write in progress has ended, so that the
@@ -54,6 +58,9 @@ signals:
     void written(const QDateTime &second);
     /// The write failed for `reason`; the port is to be closed.
     void failed(const QString &reason);
+    /// The writer's thread runs at real-time priority or not, as `detail` says. Emitted on
+    /// the writer's thread.
+    void schedulingSet(bool realTime, const QString &detail);
 
 private:
     void run();
@@ -70,5 +77,6 @@ private:
     qint64 m_writeAtNs = 0;      ///< monotonic time the write is to start
     qint64 m_plannedClockNs = 0; ///< PC clock less monotonic clock when the slot was planned
     bool m_stop = false;
+    ThreadScheduling *m_scheduling = nullptr; ///< asked by the thread, then forgotten
     std::thread m_thread;
 };

@@ -31,8 +31,17 @@ Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
     connect(m_port, &PortKeeper::deviceReturned, this, &Synchroniser::syncNow);
     connect(m_writer, &FrameWriter::written, this, &Synchroniser::frameWritten);
     connect(m_writer, &FrameWriter::failed, this, &Synchroniser::closePort);
+    connect(m_writer, &FrameWriter::schedulingSet, this,
+            [this](bool realTime, const QString &detail) {
+                m_view.showWriterScheduling(realTime, detail);
+            });
     connect(m_watch, &ClockWatch::changed, this,
             [this](const QDateTime &since) { m_view.showPcClockState(since); });
+}
+
+void Synchroniser::setScheduling(ThreadScheduling *scheduling)
+{
+    m_writer->setScheduling(scheduling);
 }
 
 void Synchroniser::setClockSource(const ClockSource *source)

@@ -6,6 +6,7 @@
 #include <QObject>
 
 class ClockSource;
+class ThreadScheduling;
 class ClockTicker;
 class ClockWatch;
 class Clock;
@@ -47,6 +48,8 @@ public:
     void shutDown();
     /// Where the system tells whether the PC clock is synchronised; none by default.
     void setClockSource(const ClockSource *source);
+    /// Where the frame writer asks for real-time scheduling; null: it does not ask.
+    void setScheduling(ThreadScheduling *scheduling);
 
     PortKeeper &port() const { return *m_port; }
     FrameWriter &writer() const { return *m_writer; }

@@ -82,6 +82,14 @@
         <source>The PC clock is not synchronised to a time source (since %1); the display follows it all the same.</source>
         <translation>Die Uhr des PCs ist nicht mit einer Zeitquelle abgeglichen (seit %1); die Anzeige folgt ihr trotzdem.</translation>
     </message>
+    <message>
+        <source>Frames are written at real-time priority.</source>
+        <translation>Telegramme werden mit Echtzeitpriorität geschrieben.</translation>
+    </message>
+    <message>
+        <source>Frames are written at normal priority: a busy PC may make them late.</source>
+        <translation>Telegramme werden mit normaler Priorität geschrieben: ein ausgelasteter PC kann sie verspäten.</translation>
+    </message>
 </context>
 <context>
     <name>frmSetting</name>

@@ -48,6 +48,7 @@ frmMain::frmMain(const WindowParts &parts, QWidget *parent)
       m_core(new Synchroniser(parts.link, parts.clock, *this, parts.threading, this))
 {
     m_core->setClockSource(parts.clockSource);
+    m_core->setScheduling(parts.scheduling);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("KV7R/9R Orvantide"));
     setWindowIcon(clockIcon());
@@ -287,6 +288,15 @@ void frmMain::showPcClockState(const QDateTime &unsynchronisedSince)
     showStatus();
 }
 
+void frmMain::showWriterScheduling(bool realTime, const QString &detail)
+{
+    Q_UNUSED(detail); // the log has it
+    m_scheduling = realTime ? tr("Frames are written at real-time priority.")
+                            : tr("Frames are written at normal priority: a busy PC may "
+                                 "make them late.");
+    showStatus();
+}
+
 void frmMain::showStatus()
 {
     m_lblStamp->setText(m_statusText);
@@ -296,7 +306,8 @@ void frmMain::showStatus()
     // The icon tells the reason of a port not open, and wears a warning mark while
     // the display or the PC clock needs the user.
     QStringList iconTip{QStringLiteral("Orvantide"), m_statusText,
-                        m_portNotOpen ? m_statusDetail : QString(), m_clockWarning};
+                        m_portNotOpen ? m_statusDetail : QString(), m_clockWarning,
+                        m_scheduling};
     iconTip.removeAll(QString());
     m_tray->setToolTip(iconTip.join(QLatin1Char('\n')));
     const bool warning = m_portNotOpen || !m_clockWarning.isEmpty();

@@ -20,6 +20,7 @@ class QTimer;
 class RunOnWSU;
 class SerialLink;
 class Synchroniser;
+class ThreadScheduling;
 class modSysTray;
 
 /// What the main window works with, handed in by main() or a test.
@@ -37,6 +38,8 @@ struct WindowParts
     FrameWriter::Threading threading = FrameWriter::Threading::OwnThread;
     /// Where the system tells whether the PC clock is synchronised; null: nowhere.
     const ClockSource *clockSource = nullptr;
+    /// Where the frame writer asks for real-time priority; null: it does not ask.
+    ThreadScheduling *scheduling = nullptr;
 };
 
 /// The main window: the running clock, the status line and "SYNC NOW". A thin shell that
@@ -75,6 +78,7 @@ public:
     void showPortLent() override;
     void startUpSynced() override;
     void showPcClockState(const QDateTime &unsynchronisedSince) override;
+    void showWriterScheduling(bool realTime, const QString &detail) override;
 
     /// The date and time of a sync as the status line shows them: the locale's short date
     /// and its time with seconds ("12/7/26 10:03:07 AM" in en_US), so that two syncs
@@ -104,6 +108,7 @@ private:
     QString m_statusText;
     QString m_statusDetail;
     QString m_clockWarning; ///< the PC clock is not synchronised; empty while it is
+    QString m_scheduling;   ///< at which priority the frames are written; empty: not known
     /// Whether the display was last reached; a change is told in a notification.
     enum class Reach { Unknown, Reached, NotReached } m_reach = Reach::Unknown;
     bool m_portNotOpen = false;  ///< the status line says the port is not open

@@ -2,8 +2,10 @@
 
 #include "core/FrameWriter.h"
 #include "core/SyncSlot.h"
+#include "core/ThreadScheduling.h"
 #include "core/TimeFrame.h"
 
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -24,6 +26,20 @@ QDateTime at(const QTime &time)
 
 /// 9600,N,8,1: six characters of ten bits.
 constexpr qint64 kFrameLineTimeNs = 6'250'000;
+
+/// Answers as told and remembers which thread asked.
+struct FakeScheduling : ThreadScheduling
+{
+    Outcome answer;
+    std::thread::id askedBy;
+    int asked = 0;
+    Outcome makeCurrentThreadRealTime() override
+    {
+        askedBy = std::this_thread::get_id();
+        ++asked;
+        return answer;
+    }
+};
 
 } // namespace
 
@@ -236,6 +252,40 @@ private slots:
         QCOMPARE(link.written, QList<QByteArray>{TimeFrame(second.time())});
         // Written no earlier than the line time before its second.
         QVERIFY(clock.wallNs() >= second.toMSecsSinceEpoch() * 1'000'000 - kFrameLineTimeNs);
+    }
+
+    // The writer's thread asks for itself, once, and the outcome is logged once: a user
+    // who sees a late display can tell why.
+    void schedulingIsAskedOnceByTheWriter_data()
+    {
+        QTest::addColumn<bool>("realTime");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("granted") << true
+                                 << "frames are written at real-time priority (SCHED_FIFO 20)";
+        QTest::newRow("refused") << false
+                                 << "frames are written at normal priority, so a busy PC may "
+                                    "make them late: not permitted";
+    }
+
+    void schedulingIsAskedOnceByTheWriter()
+    {
+        QFETCH(bool, realTime);
+        QFETCH(QString, logged);
+        SystemClock clock;
+        FakeLink link;
+        FakeScheduling scheduling;
+        scheduling.answer = {realTime, realTime ? "SCHED_FIFO 20" : "not permitted"};
+        // As the service logs: its information too.
+        QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
+        const auto defaultRules = qScopeGuard([] { QLoggingCategory::setFilterRules({}); });
+        FrameWriter writer(link, clock, FrameWriter::Threading::OwnThread);
+        QSignalSpy told(&writer, &FrameWriter::schedulingSet);
+        QTest::ignoreMessage(realTime ? QtInfoMsg : QtWarningMsg, qPrintable(logged));
+        writer.setScheduling(&scheduling);
+        QVERIFY(told.wait(3000));
+        QCOMPARE(told.first().first().toBool(), realTime);
+        QCOMPARE(scheduling.asked, 1);
+        QVERIFY(scheduling.askedBy != std::this_thread::get_id());
     }
 };
 

@@ -97,6 +97,10 @@ if command -v systemd-analyze >/dev/null; then
             "$units/orvantide@hall.service" 2>&1) && [ -z "$said" ] || { echo "$said"; return 1; }
     }
     check "systemd-analyze verify passes on the services" verify_services
+    # Real-time priority granted without a wider exposure than the hardening gives.
+    check "systemd-analyze security: exposure 3.4 or less" \
+        sh -c "systemd-analyze security --offline=true --threshold=34 \
+               '$units/orvantide.service' '$units/orvantide@hall.service' >/dev/null"
 fi
 check "settings file is a configuration file" grep -qx /etc/orvantide/orvtide.ini \
     "$target/var/lib/dpkg/info/orvantide-service.conffiles"

@@ -161,6 +161,20 @@ private slots:
         QLocale::setDefault(QLocale::system());
     }
 
+    // The icon says at which priority the frames are written.
+    void iconSaysTheWritersPriority()
+    {
+        m_trayAvailable = true;
+        QVERIFY(m_window->load());
+        reachSlot();
+        m_window->showWriterScheduling(false, QStringLiteral("not permitted"));
+        QVERIFY(m_window->tray().trayIcon()->toolTip().endsWith(
+            "\nFrames are written at normal priority: a busy PC may make them late."));
+        m_window->showWriterScheduling(true, QStringLiteral("SCHED_FIFO 20"));
+        QVERIFY(m_window->tray().trayIcon()->toolTip().endsWith(
+            "\nFrames are written at real-time priority."));
+    }
+
     // The display lost and found again, with the window behind its icon: one notification
     // each, however often the port is tried in between or synchronised after.
     void notificationsOnePerChange()

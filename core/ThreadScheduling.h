@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+/// The system's scheduling for the thread that writes the frames: at real-time priority
+/// it starts its write on time even while the PC is busy. The platform implements it.
+class ThreadScheduling
+{
+public:
+    /// What the thread got.
+    struct Outcome
+    {
+        bool realTime = false;
+        QString detail; ///< how it got it ("SCHED_FIFO 20"), or why not
+    };
+
+    virtual ~ThreadScheduling() = default;
+    /// Asks for real-time scheduling for the calling thread, and only for it.
+    virtual Outcome makeCurrentThreadRealTime() = 0;
+};

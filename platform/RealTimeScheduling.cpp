@@ -1,0 +1,76 @@
+#include "platform/RealTimeScheduling.h"
+
+#include <cstring>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sched.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/syscall.h>
+#endif
+#endif
+
+namespace {
+
+int setFifo(int priority)
+{
+#if defined(Q_OS_WIN)
+    Q_UNUSED(priority);
+    return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) ? 0 : EPERM;
+#elif defined(Q_OS_LINUX)
+    // The calling thread only; a child the program might start does not inherit it.
+    sched_param param{};
+    param.sched_priority = priority;
+    return ::sched_setscheduler(0, SCHED_FIFO | SCHED_RESET_ON_FORK, &param) == 0 ? 0 : errno;
+#else
+    Q_UNUSED(priority);
+    return ENOSYS;
+#endif
+}
+
+qint64 threadId()
+{
+#if defined(Q_OS_WIN)
+    return qint64(GetCurrentThreadId());
+#elif defined(Q_OS_LINUX)
+    return qint64(::syscall(SYS_gettid));
+#else
+    return 0;
+#endif
+}
+
+} // namespace
+
+RealTimeScheduling::Io RealTimeScheduling::systemIo()
+{
+    return {setFifo, threadId};
+}
+
+RealTimeScheduling::RealTimeScheduling(Broker broker, Io io)
+    : m_broker(std::move(broker)), m_io(io)
+{}
+
+ThreadScheduling::Outcome RealTimeScheduling::makeCurrentThreadRealTime()
+{
+#ifdef Q_OS_WIN
+    const QString how = QStringLiteral("time-critical thread priority");
+#else
+    const QString how = QStringLiteral("SCHED_FIFO %1").arg(kPriority);
+#endif
+    const int error = m_io.setFifo(kPriority);
+    if (error == 0)
+        return {true, how};
+    QString why = QString::fromLocal8Bit(std::strerror(error));
+    if (error == EPERM)
+        why = QStringLiteral("the program may not set it itself (no CAP_SYS_NICE, and "
+                             "RLIMIT_RTPRIO below %1)")
+                  .arg(kPriority);
+    if (!m_broker)
+        return {false, why};
+    QString brokerWhy;
+    if (m_broker(m_io.threadId(), kPriority, &brokerWhy))
+        return {true, how + QStringLiteral(" through RealtimeKit")};
+    return {false, why + QStringLiteral("; RealtimeKit: ") + brokerWhy};
+}
