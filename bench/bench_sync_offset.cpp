@@ -7,6 +7,12 @@
 //  - the GUI thread's longest stall while the program syncs, from a 1 ms timer on it.
 //
 //   bench_sync_offset --emulator build/display-emulator [--count 200]
+//
+// With --busy-pc, a busy PC instead: stress-ng --cpu 4 runs throughout, and each reader
+// waits in poll() at real-time priority (SCHED_FIFO 80), so that the figures are the
+// writers' lateness, not the reader's. Side by side, one after the other: the floor at
+// normal priority, the floor at real-time priority (SCHED_FIFO 20, as the program asks),
+// and the program as a user runs it, its writer asking for real-time priority.
 
 #include "core/Clock.h"
 #include "core/LineSettings.h"
@@ -15,9 +21,11 @@
 #include "core/Synchroniser.h"
 #include "core/TimeFrame.h"
 #include "platform/PosixSerialLink.h"
+#include "platform/RealTimeScheduling.h"
 #include "stats.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -36,6 +44,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -148,13 +157,18 @@ QString spread(QVector<double> values)
 }
 
 bool startEmulator(QProcess &emulator, const QString &program, const QString &link, int count,
-                   bool busyRead)
+                   bool busyRead, bool realTimeReader = false)
 {
     QStringList arguments{QStringLiteral("--pty"), link, QStringLiteral("--json"),
                           QStringLiteral("--count"), QString::number(count)};
     if (busyRead)
         arguments << QStringLiteral("--busy-read");
-    emulator.start(program, arguments);
+    if (realTimeReader)
+        emulator.start(QStringLiteral("chrt"),
+                       QStringList{QStringLiteral("-f"), QStringLiteral("80"), program} +
+                           arguments);
+    else
+        emulator.start(program, arguments);
     if (!emulator.waitForStarted())
         return false;
     for (int i = 0; i < 100 && !QFileInfo(link).isSymLink(); ++i)
@@ -170,11 +184,113 @@ void collectLog(QtMsgType, const QMessageLogContext &, const QString &message)
 {
     static const QRegularExpression times(
         QStringLiteral("started (-?[0-9]+) us after its moment, done after (-?[0-9]+) us"));
+    if (message.contains(QLatin1String("priority")))
+        std::fprintf(stderr, "  (%s)\n", qPrintable(message));
     const QRegularExpressionMatch m = times.match(message);
     if (m.hasMatch()) {
         g_writeStartMs << m.captured(1).toDouble() / 1000.0;
         g_writeDoneMs << m.captured(2).toDouble() / 1000.0;
     }
+}
+
+/// p90 beside the figures the other columns give.
+QString describeWithP90(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const double p90 = values.isEmpty()
+                           ? 0.0
+                           : values.at(std::max(0, int(std::ceil(0.9 * values.size())) - 1));
+    return QStringLiteral("p90 %1  ").arg(p90, 8, 'f', 3) + describe(figuresOf(values));
+}
+
+/// The busy PC: see the head of this file.
+int busyPc(QCoreApplication &app, const QString &emulatorProgram, int count)
+{
+    QProcess stress;
+    stress.start(QStringLiteral("stress-ng"),
+                 {QStringLiteral("--cpu"), QStringLiteral("4"), QStringLiteral("--quiet")});
+    if (!stress.waitForStarted()) {
+        std::fprintf(stderr, "bench: stress-ng did not start (apt-get install stress-ng)\n");
+        return 1;
+    }
+    const auto stopStress = qScopeGuard([&] {
+        stress.terminate();
+        stress.waitForFinished();
+    });
+    QTemporaryDir dir;
+    std::printf("sync offset on a busy PC: stress-ng --cpu 4, readers at SCHED_FIFO 80 "
+                "waiting in poll(), %d frames each, |offset| in ms\n",
+                count);
+    std::fflush(stdout);
+
+    const auto floorRun = [&](bool realTime, QVector<double> *out) {
+        const QString link = dir.filePath(realTime ? QStringLiteral("floor-rt")
+                                                   : QStringLiteral("floor"));
+        QProcess emulator;
+        if (!startEmulator(emulator, emulatorProgram, link, count, false, true))
+            return false;
+        int result = 1;
+        std::thread writer([&] {
+            if (realTime) {
+                sched_param param{};
+                param.sched_priority = RealTimeScheduling::kPriority;
+                if (::sched_setscheduler(0, SCHED_FIFO, &param) != 0)
+                    return;
+            }
+            result = floorWriter(QFile::encodeName(link).constData(), count);
+        });
+        writer.join();
+        if (result != 0 || !emulator.waitForFinished(10000))
+            return false;
+        *out = absolute(offsets(emulator));
+        return true;
+    };
+    QVector<double> floorNormal;
+    QVector<double> floorRealTime;
+    if (!floorRun(false, &floorNormal) || !floorRun(true, &floorRealTime)) {
+        std::fprintf(stderr, "bench: a floor writer failed (real-time needs root or "
+                             "RLIMIT_RTPRIO)\n");
+        return 1;
+    }
+
+    const QString link = dir.filePath(QStringLiteral("program"));
+    QProcess emulator;
+    if (!startEmulator(emulator, emulatorProgram, link, count, false, true))
+        return 1;
+    Settings settings;
+    settings.commPort = link;
+    settings.lineSettings = QStringLiteral("9600,N,8,1");
+    PosixSerialLink serial;
+    SystemClock clock;
+    RequestingView view;
+    Synchroniser sync(serial, clock, view);
+    RealTimeScheduling scheduling;
+    sync.setScheduling(&scheduling);
+    int written = 0;
+    view.onSynced = [&] {
+        if (++written == count) {
+            view.finished = true;
+            return;
+        }
+        QTimer::singleShot(QRandomGenerator::global()->bounded(10, 700), &sync,
+                           [&] { sync.syncNow(); });
+    };
+    if (sync.start(settings) != Synchroniser::StartUpResult::Started)
+        return 1;
+    QObject::connect(&emulator, &QProcess::finished, &app, &QCoreApplication::quit);
+    if (app.exec() != 0)
+        return 1;
+    const QVector<double> program = absolute(offsets(emulator));
+
+    std::printf("  floor, normal priority     %s\n", qPrintable(describeWithP90(floorNormal)));
+    std::printf("  floor, real-time priority  %s\n", qPrintable(describeWithP90(floorRealTime)));
+    std::printf("  program (writer asks for real-time)  %s\n",
+                qPrintable(describeWithP90(program)));
+    const Figures realTime = figuresOf(floorRealTime);
+    const Figures mine = figuresOf(program);
+    std::printf("  goal: p99 within 0.2 ms of the real-time floor's and at most 1.0 ms: %s\n",
+                mine.p99 <= realTime.p99 + 0.2 && mine.p99 <= 1.0 ? "met" : "NOT met");
+    return 0;
 }
 
 } // namespace
@@ -195,9 +311,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption sleepingReaderOption(
         QStringLiteral("sleeping-reader"),
         QStringLiteral("time the program's frames with a reader that sleeps between reads"));
-    parser.addOptions({emulatorOption, countOption, sleepingReaderOption});
+    const QCommandLineOption busyPcOption(
+        QStringLiteral("busy-pc"),
+        QStringLiteral("measure on a busy PC: stress-ng running, real-time readers"));
+    parser.addOptions({emulatorOption, countOption, sleepingReaderOption, busyPcOption});
     parser.process(app);
     const int count = parser.value(countOption).toInt();
+    if (parser.isSet(busyPcOption))
+        return busyPc(app, parser.value(emulatorOption), count);
     const bool busyRead = !parser.isSet(sleepingReaderOption);
 
     QTemporaryDir dir;

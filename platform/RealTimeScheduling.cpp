@@ -1,5 +1,6 @@
 #include "platform/RealTimeScheduling.h"
 
+#include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_WIN
