@@ -18,21 +18,64 @@ namespace {
 
 constexpr qint64 kNsPerMs = 1'000'000;
 /// The thread sleeps until this long before the write and waits out the rest awake: a
-/// sleeper is woken up to some tens of microseconds late on Linux, and later on a busy
-/// machine; Windows wakes it at its timer's next tick, up to 16 ms late.
+/// sleeper is woken up some tens of microseconds late on a quiet Linux machine, and up to
+/// most of a millisecond on a busy one, even at real-time priority; Windows wakes it at
+/// its timer's next tick, up to 16 ms late. A millisecond awake for each frame is a
+/// thousandth of a processor while frames go out every second, and nothing between them.
 #ifdef Q_OS_WIN
 constexpr qint64 kAwakeNs = 20 * kNsPerMs;
 #else
-constexpr qint64 kAwakeNs = 300'000;
+constexpr qint64 kAwakeNs = kNsPerMs;
 #endif
 /// The awake wait never lasts longer than this, whatever the clock says.
 constexpr qint64 kMaxAwakeNs = kAwakeNs + 2 * kNsPerMs;
+
+/// The PC clock less the monotonic clock, and a monotonic time read with it. The wall
+/// clock is read between two readings of the monotonic one, again where something took
+/// the processor in between (a busy PC interrupts a thread of normal priority for
+/// milliseconds), so the two are known to belong together to some microseconds.
+struct ClockReading
+{
+    qint64 monoNs;
+    qint64 offsetNs;
+};
+
+ClockReading readTogether(const Clock &clock)
+{
+    constexpr qint64 kTogetherNs = 20'000;
+    ClockReading best{0, 0};
+    qint64 bestGap = -1;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const qint64 before = clock.monotonicNs();
+        const qint64 wall = clock.wallNs();
+        const qint64 after = clock.monotonicNs();
+        const qint64 mono = before + (after - before) / 2;
+        if (bestGap < 0 || after - before < bestGap) {
+            bestGap = after - before;
+            best = {mono, wall - mono};
+        }
+        if (bestGap <= kTogetherNs)
+            break;
+    }
+    return best;
+}
 
 } // namespace
 
 FrameWriter::FrameWriter(SerialLink &link, const Clock &clock, Threading threading, QObject *parent)
     : QObject(parent), m_link(link), m_clock(clock)
 {
+    // The line of each frame written is made where it is reported, not on the writer's
+    // thread: at real-time priority, work after the write would hold the processor from
+    // the driver's own (a pseudo-terminal delivers from a kernel thread of normal
+    // priority on the same processor).
+    connect(this, &FrameWriter::written, this,
+            [](const QDateTime &second, int frames, qint64 lateNs, qint64 doneNs) {
+                qCDebug(lcSync).noquote()
+                    << "sent" << TimeFrame(second.time()).repeated(frames).toHex(' ') << "for"
+                    << second.toString(Qt::ISODate) << "write started" << lateNs / 1000
+                    << "us after its moment, done after" << doneNs / 1000 << "us";
+            });
     if (threading == Threading::OwnThread)
         m_thread = std::thread([this] { run(); });
 }
@@ -87,12 +130,11 @@ void FrameWriter::cancel()
 void FrameWriter::planSlot()
 {
     // Planned with a lead of nothing: the thread needs no head start, only the awake wait.
-    const qint64 wallNow = m_clock.wallNs();
-    const qint64 monoNow = m_clock.monotonicNs();
-    const SyncSlot slot = nextSyncSlot(wallNow, m_frameLineTimeNs, kAwakeNs);
+    const ClockReading now = readTogether(m_clock);
+    const SyncSlot slot = nextSyncSlot(now.monoNs + now.offsetNs, m_frameLineTimeNs, kAwakeNs);
     m_pendingSecond = slot.second;
-    m_writeAtNs = monoNow + slot.delayNs;
-    m_plannedClockNs = wallNow - monoNow;
+    m_writeAtNs = now.monoNs + slot.delayNs;
+    m_plannedClockNs = now.offsetNs;
 }
 
 QDateTime FrameWriter::pendingSecond() const
@@ -118,7 +160,7 @@ void FrameWriter::run()
     while (!m_stop) {
         if (ThreadScheduling *scheduling = std::exchange(m_scheduling, nullptr)) {
             // Real-time priority for the short wait and the write: the thread sleeps all
-            // but a third of a millisecond of each second, so it can never starve the PC.
+            // but a millisecond at each frame, so it can never starve the PC.
             lock.unlock();
             const ThreadScheduling::Outcome got = scheduling->makeCurrentThreadRealTime();
             if (got.realTime)
@@ -145,6 +187,15 @@ void FrameWriter::run()
             m_wake.wait_until(lock,
                               std::chrono::steady_clock::now() + std::chrono::nanoseconds(sleepNs));
             continue;
+        }
+        // The moment is anchored again here, on the thread that writes, at its own
+        // priority: the thread that asked may have been interrupted as it read the clocks,
+        // and the PC clock may have been slewed since. A step beyond the late limit is
+        // left for writeDue(), which plans the slot again.
+        if (const ClockReading now = readTogether(m_clock);
+            std::abs(now.offsetNs - m_plannedClockNs) <= kLateLimitNs) {
+            m_writeAtNs += m_plannedClockNs - now.offsetNs;
+            m_plannedClockNs = now.offsetNs;
         }
         // The rest is waited out awake, without holding the state: a request or a cancel
         // meanwhile never waits for it.
@@ -180,7 +231,8 @@ void FrameWriter::writeDue()
         return;
     }
     const QDateTime second = m_pendingSecond;
-    const QByteArray frames = TimeFrame(second.time()).repeated(m_pendingFrames);
+    const int count = m_pendingFrames;
+    const QByteArray frames = TimeFrame(second.time()).repeated(count);
     m_pendingFrames = 0;
     // Taken before the state is let go: a cancel from now on waits for this write.
     std::unique_lock writing(m_writing);
@@ -194,8 +246,5 @@ void FrameWriter::writeDue()
         emit failed(error);
         return;
     }
-    qCDebug(lcSync).noquote() << "sent" << frames.toHex(' ') << "for"
-                              << second.toString(Qt::ISODate) << "write started" << lateNs / 1000
-                              << "us after its moment, done after" << doneNs / 1000 << "us";
-    emit written(second);
+    emit written(second, count, lateNs, doneNs);
 }

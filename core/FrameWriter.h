@@ -54,8 +54,9 @@ public:
     qint64 nsUntilWrite() const;
 
 signals:
-    /// Frames carrying `second` were written. Emitted on the writer's thread.
-    void written(const QDateTime &second);
+    /// `frames` frames carrying `second` were written, their write started `lateNs` after
+    /// its moment and done `doneNs` after it. Emitted on the writer's thread.
+    void written(const QDateTime &second, int frames = 1, qint64 lateNs = 0, qint64 doneNs = 0);
     /// The write failed for `reason`; the port is to be closed.
     void failed(const QString &reason);
     /// The writer's thread runs at real-time priority or not, as `detail` says. Emitted on
