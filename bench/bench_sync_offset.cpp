@@ -185,7 +185,7 @@ void collectLog(QtMsgType, const QMessageLogContext &, const QString &message)
     static const QRegularExpression times(
         QStringLiteral("started (-?[0-9]+) us after its moment, done after (-?[0-9]+) us"));
     if (message.contains(QLatin1String("priority")))
-        std::fprintf(stderr, "  (%s)\n", qPrintable(message));
+        std::printf("  the program's writer: %s\n", qPrintable(message));
     const QRegularExpressionMatch m = times.match(message);
     if (m.hasMatch()) {
         g_writeStartMs << m.captured(1).toDouble() / 1000.0;
@@ -286,6 +286,8 @@ int busyPc(QCoreApplication &app, const QString &emulatorProgram, int count)
     std::printf("  floor, real-time priority  %s\n", qPrintable(describeWithP90(floorRealTime)));
     std::printf("  program (writer asks for real-time)  %s\n",
                 qPrintable(describeWithP90(program)));
+    std::printf("    its own log: write started  %s\n", qPrintable(describeWithP90(g_writeStartMs)));
+    std::printf("                 write done     %s\n", qPrintable(describeWithP90(g_writeDoneMs)));
     const Figures realTime = figuresOf(floorRealTime);
     const Figures mine = figuresOf(program);
     std::printf("  goal: p99 within 0.2 ms of the real-time floor's and at most 1.0 ms: %s\n",
@@ -311,10 +313,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption sleepingReaderOption(
         QStringLiteral("sleeping-reader"),
         QStringLiteral("time the program's frames with a reader that sleeps between reads"));
+    const QCommandLineOption floorOnlyOption(
+        QStringLiteral("floor-only"),
+        QStringLiteral("time the floor writer alone, as the baseline of another measurement"));
     const QCommandLineOption busyPcOption(
         QStringLiteral("busy-pc"),
         QStringLiteral("measure on a busy PC: stress-ng running, real-time readers"));
-    parser.addOptions({emulatorOption, countOption, sleepingReaderOption, busyPcOption});
+    parser.addOptions(
+        {emulatorOption, countOption, sleepingReaderOption, floorOnlyOption, busyPcOption});
     parser.process(app);
     const int count = parser.value(countOption).toInt();
     if (parser.isSet(busyPcOption))
@@ -338,6 +344,10 @@ int main(int argc, char *argv[])
         return 1;
     }
     const Figures floor = figuresOf(absolute(offsets(floorEmulator)));
+    if (parser.isSet(floorOnlyOption)) {
+        std::printf("  floor (C writer)    %s\n", qPrintable(describe(floor)));
+        return 0;
+    }
 
     const QString alignedLink = dir.filePath(QStringLiteral("aligned"));
     const QString immediateLink = dir.filePath(QStringLiteral("immediate"));
