@@ -316,11 +316,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption floorOnlyOption(
         QStringLiteral("floor-only"),
         QStringLiteral("time the floor writer alone, as the baseline of another measurement"));
+    const QCommandLineOption realTimeReaderOption(
+        QStringLiteral("realtime-reader"),
+        QStringLiteral("with --floor-only: a reader that waits in poll() at SCHED_FIFO 80"));
     const QCommandLineOption busyPcOption(
         QStringLiteral("busy-pc"),
         QStringLiteral("measure on a busy PC: stress-ng running, real-time readers"));
-    parser.addOptions(
-        {emulatorOption, countOption, sleepingReaderOption, floorOnlyOption, busyPcOption});
+    parser.addOptions({emulatorOption, countOption, sleepingReaderOption, floorOnlyOption,
+                       realTimeReaderOption, busyPcOption});
     parser.process(app);
     const int count = parser.value(countOption).toInt();
     if (parser.isSet(busyPcOption))
@@ -332,7 +335,9 @@ int main(int argc, char *argv[])
     // The floor first, on its own, so that nothing else competes for the processors.
     const QString floorLink = dir.filePath(QStringLiteral("floor"));
     QProcess floorEmulator;
-    if (!startEmulator(floorEmulator, parser.value(emulatorOption), floorLink, count, true)) {
+    const bool realTimeReader = parser.isSet(realTimeReaderOption);
+    if (!startEmulator(floorEmulator, parser.value(emulatorOption), floorLink, count,
+                       !realTimeReader, realTimeReader)) {
         std::fprintf(stderr, "bench: the display emulator did not start\n");
         return 1;
     }

@@ -27,6 +27,24 @@ QDateTime at(const QTime &time)
 /// 9600,N,8,1: six characters of ten bits.
 constexpr qint64 kFrameLineTimeNs = 6'250'000;
 
+/// A clock whose first reading is interrupted: 3 ms pass before it returns, as a busy PC
+/// takes the processor from a thread between its readings of the two clocks.
+class InterruptedClock : public FakeClock
+{
+public:
+    qint64 wallNs() const override { return interruptedAfter(FakeClock::wallNs()); }
+    qint64 monotonicNs() const override { return interruptedAfter(FakeClock::monotonicNs()); }
+
+private:
+    mutable bool m_interrupted = false;
+    qint64 interruptedAfter(qint64 reading) const
+    {
+        if (!std::exchange(m_interrupted, true))
+            const_cast<InterruptedClock *>(this)->advanceMs(3);
+        return reading;
+    }
+};
+
 /// Answers as told and remembers which thread asked.
 struct FakeScheduling : ThreadScheduling
 {
@@ -143,6 +161,17 @@ private slots:
         m_writer->writeDue();
         QCOMPARE(m_link.written, QList<QByteArray>{bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF})});
         QVERIFY(!m_writer->pendingSecond().isValid());
+    }
+
+    // The moment is planned from readings of the two clocks that belong together.
+    void interruptedReadingKeepsTheMoment()
+    {
+        InterruptedClock clock;
+        FrameWriter writer(m_link, clock, FrameWriter::Threading::Caller);
+        writer.setFrameLineTimeNs(kFrameLineTimeNs);
+        writer.request();
+        // 14:05:08.503 when planned: 09.000 less the line time is 490.75 ms away.
+        QCOMPARE(writer.nsUntilWrite(), 490'750'000);
     }
 
     void lateWakeWaitsForTheNextSecond()
