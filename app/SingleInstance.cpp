@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -84,6 +85,11 @@ QString SingleInstance::alreadyRuns(const QString &settingsFile, const Other &ot
 SingleInstance::~SingleInstance()
 {
 #ifdef Q_OS_LINUX
+    // Peers still connected are let go (those done are disabled, their sockets closed).
+    for (const QSocketNotifier *peer : findChildren<QSocketNotifier *>()) {
+        if (peer != m_notifier && peer->isEnabled())
+            ::close(int(peer->socket()));
+    }
     if (m_listener >= 0)
         ::close(m_listener);
     if (m_spare >= 0)
@@ -212,12 +218,13 @@ void SingleInstance::hear(int fd)
     ++m_peers;
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     auto *deadline = new QTimer(notifier);
-    auto *line = new QByteArray;
-    const auto done = [this, fd, notifier, line] {
+    // The line goes with the notifier's connections, also when the program ends with a
+    // peer still connected.
+    const auto line = std::make_shared<QByteArray>();
+    const auto done = [this, fd, notifier] {
         notifier->setEnabled(false);
         notifier->deleteLater();
         ::close(fd);
-        delete line;
         --m_peers;
     };
     deadline->setSingleShot(true);
