@@ -14,7 +14,6 @@
 #include <QKeyEvent>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -53,6 +52,13 @@ int widthForEntries(const QComboBox *box)
     return box->style()
         ->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text + 8, metrics.height()), box)
         .width();
+}
+
+/// The width of the screen `widget` is on, less its panels; 0 when there is no screen.
+int screenWidth(const QWidget *widget)
+{
+    const QScreen *screen = widget->screen();
+    return screen ? screen->availableGeometry().width() : 0;
 }
 
 /// The right edge of the rightmost control inside `parent`.
@@ -160,7 +166,6 @@ void frmSetting::buildControls()
     setTabOrder(m_cboCOM, m_cboSync);
     setTabOrder(m_cboSync, m_cmdSet);
     setTabOrder(m_cmdSet, m_chkRWSU);
-
 }
 
 void frmSetting::fitControls()
@@ -169,39 +174,25 @@ void frmSetting::fitControls()
     // ones the layout was drawn for, each caption gets the room it needs, each box the room
     // for its longest entry, and what holds them grows by as much, keeping its margin.
     const int dialogRight = rightEdge(this);
-    const QList<QPair<QGroupBox *, QComboBox *>> frames{
-        {findChild<QGroupBox *>(QStringLiteral("Frame1")), m_cboCOM},
-        {findChild<QGroupBox *>(QStringLiteral("Frame2")), m_cboSync}};
-    const int comWidth = m_cboCOM->width();
-    for (const auto &[frame, box] : frames) {
+    const auto dialogWidth = [&] { return width() + std::max(0, rightEdge(this) - dialogRight); };
+    const auto fitFrame = [](QComboBox *box, int boxWidth) {
+        QWidget *frame = box->parentWidget();
         const int contentRight = rightEdge(frame);
         for (QLabel *label : frame->findChildren<QLabel *>())
             widenToFit(label, label->sizeHint().width());
-        widenToFit(box, widthForEntries(box));
+        widenToFit(box, boxWidth);
         widenToFit(frame, std::max(frame->minimumSizeHint().width(),
                                    frame->width() + rightEdge(frame) - contentRight));
-    }
+    };
+    fitFrame(m_cboSync, widthForEntries(m_cboSync));
     widenToFit(m_cmdSet, m_cmdSet->sizeHint().width());
     widenToFit(m_chkRWSU, m_chkRWSU->sizeHint().width());
-
-    // A port name wider than the screen gives back what the dialog would lack: the box
-    // shows the middle of the name scrolled, its tooltip the whole name.
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const int available = screen ? screen->availableGeometry().width() : 0;
-    const int dialogWidth = width() + std::max(0, rightEdge(this) - dialogRight);
-    const int excess = available > 0 ? std::min(dialogWidth - available,
-                                                m_cboCOM->width() - comWidth)
-                                     : 0;
-    if (excess > 0) {
-        QWidget *frame1 = m_cboCOM->parentWidget();
-        const int frameRight = frame1->geometry().right();
-        m_cboCOM->resize(m_cboCOM->width() - excess, m_cboCOM->height());
-        frame1->resize(frame1->width() - excess, frame1->height());
-        for (QWidget *child : findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-            if (child->x() > frameRight)
-                child->move(child->x() - excess, child->y());
-    }
-    setFixedSize(width() + std::max(0, rightEdge(this) - dialogRight), height());
+    // The port box last: it takes the room the screen has left. A longer name scrolls in
+    // the box; its tooltip has it whole.
+    const int screen = screenWidth(this);
+    const int room = screen > 0 ? std::max(0, screen - dialogWidth()) : widthForEntries(m_cboCOM);
+    fitFrame(m_cboCOM, std::min(widthForEntries(m_cboCOM), m_cboCOM->width() + room));
+    setFixedSize(dialogWidth(), height());
 }
 
 void frmSetting::load(const QList<PortChoice> &systemPorts)
@@ -232,10 +223,9 @@ void frmSetting::load(const QList<PortChoice> &systemPorts)
             [this](int index) { m_cboCOM->setEditText(m_cboCOM->itemData(index).toString()); });
     connect(m_cboCOM, &QComboBox::editTextChanged, m_cboCOM, &QWidget::setToolTip);
     m_cboCOM->view()->setTextElideMode(Qt::ElideMiddle);
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const int listWidth = m_cboCOM->view()->sizeHintForColumn(0) + 24;
-    m_cboCOM->view()->setMinimumWidth(
-        screen ? std::min(listWidth, screen->availableGeometry().width()) : listWidth);
+    m_cboCOM->view()->setMinimumWidth(screenWidth(this) > 0 ? std::min(listWidth, screenWidth(this))
+                                                             : listWidth);
     m_cboSync->addItems(SyncIntervals::names());
     m_cboSync->view()->setMinimumWidth(m_cboSync->view()->sizeHintForColumn(0) + 24);
 
