@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+
 namespace {
 
 const QString kUsage =
@@ -105,6 +107,21 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         }
     }
     return result;
+}
+
+CommandLine CommandLine::parse(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return parse(arguments);
+}
+
+int CommandLine::print() const
+{
+    const bool error = action == Action::Error;
+    std::fputs(qPrintable(text), error ? stderr : stdout);
+    return error ? 2 : 0;
 }
 
 QString CommandLine::programFolder()

@@ -16,6 +16,11 @@ struct CommandLine
 
     /// `arguments` without the program's name.
     static CommandLine parse(const QStringList &arguments);
+    /// The command line main() was given.
+    static CommandLine parse(int argc, char *argv[]);
+    /// For anything but Action::Run: prints the text, the help and the version to standard
+    /// output, an error to standard error, and returns the exit status (0, or 2).
+    int print() const;
 
     /// The folder of the executable (links resolved), in native form with one trailing
     /// separator; empty when the system cannot name it (a name not valid in its encoding).

@@ -56,15 +56,9 @@ int main(int argc, char *argv[])
     LogOutput::install();
 
     // Before the application object, which needs a display: --help works without one.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine commandLine = CommandLine::parse(arguments);
-    if (commandLine.action != CommandLine::Action::Run) {
-        const bool error = commandLine.action == CommandLine::Action::Error;
-        std::fputs(qPrintable(commandLine.text), error ? stderr : stdout);
-        return error ? 2 : 0;
-    }
+    const CommandLine commandLine = CommandLine::parse(argc, argv);
+    if (commandLine.action != CommandLine::Action::Run)
+        return commandLine.print();
 
     if (commandLine.headless)
         return runServiceMain(argc, argv, commandLine);

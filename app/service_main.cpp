@@ -5,22 +5,13 @@
 #include "app/Service.h"
 #include "platform/LogOutput.h"
 
-#include <QStringList>
-#include <cstdio>
-
 int main(int argc, char *argv[])
 {
     LogOutput::install();
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     // --headless is what this program always does; it is accepted for the same command
     // lines as the windowed program's.
-    const CommandLine commandLine = CommandLine::parse(arguments);
-    if (commandLine.action != CommandLine::Action::Run) {
-        const bool error = commandLine.action == CommandLine::Action::Error;
-        std::fputs(qPrintable(commandLine.text), error ? stderr : stdout);
-        return error ? 2 : 0;
-    }
+    const CommandLine commandLine = CommandLine::parse(argc, argv);
+    if (commandLine.action != CommandLine::Action::Run)
+        return commandLine.print();
     return runServiceMain(argc, argv, commandLine);
 }

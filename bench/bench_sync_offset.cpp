@@ -44,6 +44,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -69,6 +70,36 @@ public:
     void showPortLent() override {}
     void startUpSynced() override {}
     void showPcClockState(const QDateTime &) override {}
+};
+
+/// The program's send path: the synchronisation core on a real serial link to `port`,
+/// each frame written asking for the next at a random moment, until `count` are written.
+struct ProgramPath
+{
+    PosixSerialLink serial;
+    SystemClock clock;
+    RequestingView view;
+    Synchroniser sync{serial, clock, view};
+    int written = 0;
+    std::function<void()> ask = [this] { sync.syncNow(); }; ///< one "SYNC NOW"
+    std::function<void()> onWritten = [] {};
+
+    bool start(const QString &port, int count)
+    {
+        view.onSynced = [this, count] {
+            onWritten();
+            if (++written == count) {
+                view.finished = true;
+                return;
+            }
+            QTimer::singleShot(QRandomGenerator::global()->bounded(10, 700), &sync,
+                               [this] { ask(); });
+        };
+        Settings settings;
+        settings.commPort = port;
+        settings.lineSettings = QStringLiteral("9600,N,8,1");
+        return sync.start(settings) == Synchroniser::StartUpResult::Started;
+    }
 };
 
 // The floor, in plain C: the frame of each next second, its write started the line time
@@ -257,25 +288,10 @@ int busyPc(QCoreApplication &app, const QString &emulatorProgram, int count)
     QProcess emulator;
     if (!startEmulator(emulator, emulatorProgram, link, count, false, true))
         return 1;
-    Settings settings;
-    settings.commPort = link;
-    settings.lineSettings = QStringLiteral("9600,N,8,1");
-    PosixSerialLink serial;
-    SystemClock clock;
-    RequestingView view;
-    Synchroniser sync(serial, clock, view);
+    ProgramPath path;
     RealTimeScheduling scheduling;
-    sync.setScheduling(&scheduling);
-    int written = 0;
-    view.onSynced = [&] {
-        if (++written == count) {
-            view.finished = true;
-            return;
-        }
-        QTimer::singleShot(QRandomGenerator::global()->bounded(10, 700), &sync,
-                           [&] { sync.syncNow(); });
-    };
-    if (sync.start(settings) != Synchroniser::StartUpResult::Started)
+    path.sync.setScheduling(&scheduling);
+    if (!path.start(link, count))
         return 1;
     QObject::connect(&emulator, &QProcess::finished, &app, &QCoreApplication::quit);
     if (app.exec() != 0)
@@ -369,31 +385,18 @@ int main(int argc, char *argv[])
     }
 
     // The program's path: each frame asks for the next at a random moment.
-    Settings settings;
-    settings.commPort = alignedLink;
-    settings.lineSettings = QStringLiteral("9600,N,8,1");
-    PosixSerialLink link;
-    SystemClock clock;
-    RequestingView view;
-    Synchroniser sync(link, clock, view);
-    int aligned = 0;
+    ProgramPath path;
     QVector<double> callsMs; ///< how long each "SYNC NOW" kept the GUI thread
     bool syncing = true;     ///< a sync is asked for and not yet written
-    view.onSynced = [&] {
-        syncing = false;
-        if (++aligned == count) {
-            view.finished = true;
-            return;
-        }
-        QTimer::singleShot(QRandomGenerator::global()->bounded(10, 700), &sync, [&] {
-            syncing = true;
-            QElapsedTimer call;
-            call.start();
-            sync.syncNow();
-            callsMs.append(double(call.nsecsElapsed()) / 1e6);
-        });
+    path.onWritten = [&] { syncing = false; };
+    path.ask = [&] {
+        syncing = true;
+        QElapsedTimer call;
+        call.start();
+        path.sync.syncNow();
+        callsMs.append(double(call.nsecsElapsed()) / 1e6);
     };
-    if (sync.start(settings) != Synchroniser::StartUpResult::Started)
+    if (!path.start(alignedLink, count))
         return 1;
 
     // The GUI thread's stalls while a sync is under way, from its request to its report:

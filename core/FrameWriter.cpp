@@ -172,7 +172,7 @@ void FrameWriter::run()
                     << QStringLiteral("frames are written at normal priority, so a busy PC "
                                       "may make them late: %1")
                            .arg(got.detail);
-            emit schedulingSet(got.realTime, got.detail);
+            emit schedulingSet(got.realTime);
             lock.lock();
             continue;
         }
@@ -187,15 +187,6 @@ void FrameWriter::run()
             m_wake.wait_until(lock,
                               std::chrono::steady_clock::now() + std::chrono::nanoseconds(sleepNs));
             continue;
-        }
-        // The moment is anchored again here, on the thread that writes, at its own
-        // priority: the thread that asked may have been interrupted as it read the clocks,
-        // and the PC clock may have been slewed since. A step beyond the late limit is
-        // left for writeDue(), which plans the slot again.
-        if (const ClockReading now = readTogether(m_clock);
-            std::abs(now.offsetNs - m_plannedClockNs) <= kLateLimitNs) {
-            m_writeAtNs += m_plannedClockNs - now.offsetNs;
-            m_plannedClockNs = now.offsetNs;
         }
         // The rest is waited out awake, without holding the state: a request or a cancel
         // meanwhile never waits for it.

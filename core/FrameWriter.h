@@ -59,9 +59,9 @@ signals:
     void written(const QDateTime &second, int frames = 1, qint64 lateNs = 0, qint64 doneNs = 0);
     /// The write failed for `reason`; the port is to be closed.
     void failed(const QString &reason);
-    /// The writer's thread runs at real-time priority or not, as `detail` says. Emitted on
-    /// the writer's thread.
-    void schedulingSet(bool realTime, const QString &detail);
+    /// The writer's thread runs at real-time priority or not (the log says how, or why
+    /// not). Emitted on the writer's thread.
+    void schedulingSet(bool realTime);
 
 private:
     void run();

@@ -24,11 +24,7 @@ public:
     /// The PC clock is not synchronised to a time source since `since`; invalid: it is, or
     /// nobody can tell, or the warning is off.
     virtual void showPcClockState(const QDateTime &unsynchronisedSince) = 0;
-    /// The frames are written at real-time priority or not (`detail` says how, or why
+    /// The frames are written at real-time priority or not (the log says how, or why
     /// not). Views that have no place for it ignore it.
-    virtual void showWriterScheduling(bool realTime, const QString &detail)
-    {
-        Q_UNUSED(realTime);
-        Q_UNUSED(detail);
-    }
+    virtual void showWriterScheduling(bool realTime) { Q_UNUSED(realTime); }
 };

@@ -32,9 +32,7 @@ Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
     connect(m_writer, &FrameWriter::written, this, &Synchroniser::frameWritten);
     connect(m_writer, &FrameWriter::failed, this, &Synchroniser::closePort);
     connect(m_writer, &FrameWriter::schedulingSet, this,
-            [this](bool realTime, const QString &detail) {
-                m_view.showWriterScheduling(realTime, detail);
-            });
+            [this](bool realTime) { m_view.showWriterScheduling(realTime); });
     connect(m_watch, &ClockWatch::changed, this,
             [this](const QDateTime &since) { m_view.showPcClockState(since); });
 }

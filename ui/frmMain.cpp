@@ -288,9 +288,8 @@ void frmMain::showPcClockState(const QDateTime &unsynchronisedSince)
     showStatus();
 }
 
-void frmMain::showWriterScheduling(bool realTime, const QString &detail)
+void frmMain::showWriterScheduling(bool realTime)
 {
-    Q_UNUSED(detail); // the log has it
     m_scheduling = realTime ? tr("Frames are written at real-time priority.")
                             : tr("Frames are written at normal priority: a busy PC may "
                                  "make them late.");

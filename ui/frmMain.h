@@ -78,7 +78,7 @@ public:
     void showPortLent() override;
     void startUpSynced() override;
     void showPcClockState(const QDateTime &unsynchronisedSince) override;
-    void showWriterScheduling(bool realTime, const QString &detail) override;
+    void showWriterScheduling(bool realTime) override;
 
     /// The date and time of a sync as the status line shows them: the locale's short date
     /// and its time with seconds ("12/7/26 10:03:07 AM" in en_US), so that two syncs

@@ -167,10 +167,10 @@ private slots:
         m_trayAvailable = true;
         QVERIFY(m_window->load());
         reachSlot();
-        m_window->showWriterScheduling(false, QStringLiteral("not permitted"));
+        m_window->showWriterScheduling(false);
         QVERIFY(m_window->tray().trayIcon()->toolTip().endsWith(
             "\nFrames are written at normal priority: a busy PC may make them late."));
-        m_window->showWriterScheduling(true, QStringLiteral("SCHED_FIFO 20"));
+        m_window->showWriterScheduling(true);
         QVERIFY(m_window->tray().trayIcon()->toolTip().endsWith(
             "\nFrames are written at real-time priority."));
     }
