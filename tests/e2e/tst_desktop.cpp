@@ -31,6 +31,15 @@ class tst_Desktop : public QObject
         return m_frames.contains("\"event\":\"frame\"");
     }
 
+    /// The display emulator on a pseudo-terminal linked at `link`.
+    void startDisplay(const QString &link)
+    {
+        m_emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
+                         {QStringLiteral("--pty"), link, QStringLiteral("--json")});
+        QVERIFY(m_emulator.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), kSettleMs);
+    }
+
     /// Starts the program and waits until its first frame has reached the display.
     void startProgram(QProcess &program)
     {
@@ -70,10 +79,7 @@ private slots:
         m_program = m_dir.filePath(QStringLiteral("orvantide"));
         QVERIFY(QFile::copy(qEnvironmentVariable("ORVANTIDE_BIN"), m_program));
         const QString link = m_dir.filePath(QStringLiteral("display"));
-        m_emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
-                         {QStringLiteral("--pty"), link, QStringLiteral("--json")});
-        QVERIFY(m_emulator.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), kSettleMs);
+        CHECKED(startDisplay(link));
         QFile ini(m_dir.filePath(QStringLiteral("orvtide.ini")));
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write("[Settings]\r\nCommPort=" + link.toUtf8() +
@@ -200,9 +206,7 @@ private slots:
         const QString lost = QStringLiteral("The display is not reached");
         QTRY_VERIFY2_WITH_TIMEOUT(notificationsReceived().contains(lost),
                                   program.readAllStandardError().constData(), kSettleMs);
-        m_emulator.start(qEnvironmentVariable("DISPLAY_EMULATOR_BIN"),
-                         {QStringLiteral("--pty"), link, QStringLiteral("--json")});
-        QVERIFY(m_emulator.waitForStarted());
+        CHECKED(startDisplay(link)); // plugged in again
         const QString back = QStringLiteral("The display is reached again");
         QTRY_VERIFY2_WITH_TIMEOUT(notificationsReceived().contains(back),
                                   program.readAllStandardError().constData(), 2 * kSettleMs);
