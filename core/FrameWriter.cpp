@@ -22,13 +22,17 @@ constexpr qint64 kNsPerMs = 1'000'000;
 /// most of a millisecond on a busy one, even at real-time priority; Windows wakes it at
 /// its timer's next tick, up to 16 ms late. A millisecond awake for each frame is a
 /// thousandth of a processor while frames go out every second, and nothing between them.
+/// With the timers made precise while a frame waits, Windows wakes it within a
+/// millisecond or two.
 #ifdef Q_OS_WIN
 constexpr qint64 kAwakeNs = 20 * kNsPerMs;
+constexpr qint64 kPreciseAwakeNs = 3 * kNsPerMs;
 #else
 constexpr qint64 kAwakeNs = kNsPerMs;
+constexpr qint64 kPreciseAwakeNs = kNsPerMs;
 #endif
-/// The awake wait never lasts longer than this, whatever the clock says.
-constexpr qint64 kMaxAwakeNs = kAwakeNs + 2 * kNsPerMs;
+/// The awake wait never lasts longer than this beyond its start, whatever the clock says.
+constexpr qint64 kMaxAwakeBeyondNs = 2 * kNsPerMs;
 
 /// The PC clock less the monotonic clock, and a monotonic time read with it. The wall
 /// clock is read between two readings of the monotonic one, again where something took
@@ -102,6 +106,7 @@ void FrameWriter::setScheduling(ThreadScheduling *scheduling)
     {
         const std::lock_guard lock(m_state);
         m_scheduling = scheduling;
+        m_schedulingUnasked = true;
     }
     m_wake.notify_all();
 }
@@ -157,8 +162,20 @@ void FrameWriter::run()
     ::prctl(PR_SET_TIMERSLACK, 1UL);
 #endif
     std::unique_lock lock(m_state);
+    // Precise timers are held from a frame's request to its write or drop, no longer, and
+    // given back to whoever gave them.
+    ThreadScheduling *timersHeldBy = nullptr;
+    bool timersPrecise = false;
+    const auto holdTimers = [&](ThreadScheduling *scheduling, bool hold) {
+        lock.unlock();
+        timersPrecise = scheduling->holdPreciseTimers(hold);
+        lock.lock();
+        timersHeldBy = hold ? scheduling : nullptr;
+    };
     while (!m_stop) {
-        if (ThreadScheduling *scheduling = std::exchange(m_scheduling, nullptr)) {
+        if (m_schedulingUnasked && m_scheduling) {
+            m_schedulingUnasked = false;
+            ThreadScheduling *scheduling = m_scheduling;
             // Real-time priority for the short wait and the write: the thread sleeps all
             // but a millisecond at each frame, so it can never starve the PC.
             lock.unlock();
@@ -177,10 +194,19 @@ void FrameWriter::run()
             continue;
         }
         if (m_pendingFrames == 0) {
+            if (timersHeldBy) {
+                holdTimers(timersHeldBy, false);
+                continue;
+            }
             m_wake.wait(lock);
             continue;
         }
-        const qint64 sleepNs = m_writeAtNs - kAwakeNs - m_clock.monotonicNs();
+        if (!timersHeldBy && m_scheduling) {
+            holdTimers(m_scheduling, true);
+            continue;
+        }
+        const qint64 awakeNs = timersPrecise ? kPreciseAwakeNs : kAwakeNs;
+        const qint64 sleepNs = m_writeAtNs - awakeNs - m_clock.monotonicNs();
         if (sleepNs > 0) {
             // An absolute deadline on the monotonic clock: a request, a cancel or the end
             // wakes the thread sooner, and it looks again.
@@ -192,12 +218,14 @@ void FrameWriter::run()
         // meanwhile never waits for it.
         const qint64 writeAtNs = m_writeAtNs;
         lock.unlock();
-        const qint64 awakeUntil = m_clock.monotonicNs() + kMaxAwakeNs;
+        const qint64 awakeUntil = m_clock.monotonicNs() + awakeNs + kMaxAwakeBeyondNs;
         while (m_clock.monotonicNs() < writeAtNs && m_clock.monotonicNs() < awakeUntil) {
         }
         writeDue();
         lock.lock();
     }
+    if (timersHeldBy)
+        holdTimers(timersHeldBy, false);
 }
 
 void FrameWriter::writeDue()

@@ -38,6 +38,8 @@ public:
     void setFrameLineTimeNs(qint64 ns);
     /// The writer's thread asks `scheduling` for real-time priority, once, on itself;
     /// schedulingSet() tells what it got. Without it, the thread keeps normal scheduling.
+    /// The thread holds its precise timers while a frame waits. `scheduling` outlives
+    /// the writer.
     void setScheduling(ThreadScheduling *scheduling);
     /// Asks for a frame at the next slot.
     void request();
@@ -78,6 +80,7 @@ private:
     qint64 m_writeAtNs = 0;      ///< monotonic time the write is to start
     qint64 m_plannedClockNs = 0; ///< PC clock less monotonic clock when the slot was planned
     bool m_stop = false;
-    ThreadScheduling *m_scheduling = nullptr; ///< asked by the thread, then forgotten
+    ThreadScheduling *m_scheduling = nullptr;
+    bool m_schedulingUnasked = false; ///< the thread is yet to ask m_scheduling
     std::thread m_thread;
 };

@@ -17,4 +17,13 @@ public:
     virtual ~ThreadScheduling() = default;
     /// Asks for real-time scheduling for the calling thread, and only for it.
     virtual Outcome makeCurrentThreadRealTime() = 0;
+    /// Held while a frame waits, let go once it is written or dropped: the platform may
+    /// make its timers wake a sleeper to the millisecond meanwhile (Windows' tick is 15.6 ms
+    /// unless raised, and raising it costs power the whole machine pays). True while the
+    /// timers are precise.
+    virtual bool holdPreciseTimers(bool hold)
+    {
+        Q_UNUSED(hold);
+        return false;
+    }
 };

@@ -5,6 +5,8 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+// After windows.h, which it needs.
+#include <timeapi.h>
 #else
 #include <sched.h>
 #include <unistd.h>
@@ -74,4 +76,20 @@ ThreadScheduling::Outcome RealTimeScheduling::makeCurrentThreadRealTime()
     if (m_broker(m_io.threadId(), kPriority, &brokerWhy))
         return {true, how + QStringLiteral(" through RealtimeKit")};
     return {false, why + QStringLiteral("; RealtimeKit: ") + brokerWhy};
+}
+
+bool RealTimeScheduling::holdPreciseTimers(bool hold)
+{
+#ifdef Q_OS_WIN
+    // Counted by the system: each begin is ended once, and the tick goes back to what the
+    // rest of the machine asks for.
+    if (hold)
+        return timeBeginPeriod(1) == TIMERR_NOERROR;
+    timeEndPeriod(1);
+    return false;
+#else
+    // Linux wakes a sleeper to its timer slack, which the writer sets to 1 ns.
+    Q_UNUSED(hold);
+    return false;
+#endif
 }

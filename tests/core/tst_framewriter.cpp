@@ -9,6 +9,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <atomic>
+#include <memory>
+
 namespace {
 
 QByteArray bytes(std::initializer_list<int> values)
@@ -45,17 +48,25 @@ private:
     }
 };
 
-/// Answers as told and remembers which thread asked.
+/// Answers as told and remembers which thread asked, and how often its precise timers
+/// were held and let go.
 struct FakeScheduling : ThreadScheduling
 {
     Outcome answer;
     std::thread::id askedBy;
     int asked = 0;
+    std::atomic<int> timersHeld{0};
+    std::atomic<int> timersLetGo{0};
     Outcome makeCurrentThreadRealTime() override
     {
         askedBy = std::this_thread::get_id();
         ++asked;
         return answer;
+    }
+    bool holdPreciseTimers(bool hold) override
+    {
+        ++(hold ? timersHeld : timersLetGo);
+        return hold;
     }
 };
 
@@ -281,6 +292,39 @@ private slots:
         QCOMPARE(link.written, QList<QByteArray>{TimeFrame(second.time())});
         // Written no earlier than the line time before its second.
         QVERIFY(clock.wallNs() >= second.toMSecsSinceEpoch() * 1'000'000 - kFrameLineTimeNs);
+    }
+
+    // A frame holds the system's precise timers until it is written, dropped or the writer
+    // ends, and no longer: held on, they cost the whole machine power.
+    void preciseTimersAreHeldOnlyWhileAFrameWaits_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("written") << "written";
+        QTest::newRow("dropped") << "dropped";
+        QTest::newRow("writer ended") << "writer ended";
+    }
+
+    void preciseTimersAreHeldOnlyWhileAFrameWaits()
+    {
+        QFETCH(QString, end);
+        SystemClock clock;
+        FakeLink link;
+        link.portOpen = true;
+        FakeScheduling scheduling;
+        auto writer = std::make_unique<FrameWriter>(link, clock, FrameWriter::Threading::OwnThread);
+        QSignalSpy written(writer.get(), &FrameWriter::written);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("normal priority"));
+        writer->setScheduling(&scheduling);
+        writer->request();
+        QTRY_COMPARE(scheduling.timersHeld.load(), 1);
+        if (end == "written")
+            QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, 3000);
+        else if (end == "dropped")
+            writer->cancel();
+        else
+            writer.reset();
+        QTRY_COMPARE(scheduling.timersLetGo.load(), 1);
+        QCOMPARE(scheduling.timersHeld.load(), 1);
     }
 
     // The writer's thread asks for itself, once, and the outcome is logged once: a user
