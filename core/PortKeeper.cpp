@@ -94,29 +94,48 @@ bool PortKeeper::dueForRetry() const
            m_clock.monotonicNs() - m_lastAttemptNs >= kRetrySeconds * 1'000'000'000LL;
 }
 
-void PortKeeper::watchForDevice(const QString &device)
+namespace {
+
+/// The folder `device` appears in (/dev, /dev/serial/by-id, the folder of a link), or the
+/// nearest one above it that exists; empty for none.
+QString nearestFolder(const QString &device)
 {
-    const QStringList watched = m_deviceWatch->directories();
-    if (!watched.isEmpty())
-        m_deviceWatch->removePaths(watched);
-    if (device.isEmpty())
-        return;
-    // The folder the device appears in again (/dev, /dev/serial/by-id, the folder of a
-    // link), or the nearest one above it that exists.
     for (QFileInfo folder(QFileInfo(device).absolutePath()); !folder.filePath().isEmpty();
          folder = QFileInfo(folder.absolutePath())) {
-        if (folder.isDir()) {
-            m_deviceWatch->addPath(folder.filePath());
-            return;
-        }
+        if (folder.isDir())
+            return folder.filePath();
         if (folder.isRoot())
+            break;
+    }
+    return QString();
+}
+
+} // namespace
+
+void PortKeeper::watchForDevice(const QString &device)
+{
+    // Folders on the way come and go with the device (udev removes /dev/serial with the
+    // last adapter and makes it again with the next): the watch follows the path down as
+    // each appears. A folder made before its parent's watch saw it is found by looking
+    // again once the watch is set.
+    for (int depth = 0; depth < 32; ++depth) {
+        const QString folder = device.isEmpty() ? QString() : nearestFolder(device);
+        const QStringList watched = m_deviceWatch->directories();
+        if (watched == QStringList{folder} || (folder.isEmpty() && watched.isEmpty()))
+            return; // kept as it is: an event between a removal and an addition is lost
+        if (!watched.isEmpty())
+            m_deviceWatch->removePaths(watched);
+        if (folder.isEmpty() || !m_deviceWatch->addPath(folder))
             return;
     }
 }
 
 void PortKeeper::deviceFolderChanged()
 {
-    if (m_link.isOpen() || !mayOpen() || m_device.isEmpty() || !QFileInfo::exists(m_device))
+    if (m_link.isOpen() || !mayOpen() || m_device.isEmpty())
+        return;
+    watchForDevice(m_device);
+    if (!QFileInfo::exists(m_device))
         return;
     qCInfo(lcSync).noquote() << m_device << "appeared: reconnecting";
     emit deviceReturned();

@@ -403,18 +403,34 @@ private slots:
 
     // An unplug is noticed at once, not at the next scheduled write (up to an hour of
     // "Last Sync at" on a display that gets nothing), and a replug at once, not at the
-    // 10-second retry.
+    // 10-second retry: also when the folders of a /dev/serial/by-id name went with the
+    // last adapter and come back one by one, and when the node's first open is refused.
+    void unplugAndReplugAreNoticedAtOnce_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("foldersVanish");
+        QTest::addColumn<bool>("firstOpenRefused");
+        QTest::newRow("a name in a folder that stays") << "display" << false << false;
+        QTest::newRow("a by-id name whose folders vanish")
+            << "serial/by-id/usb-display-if00-port0" << true << false;
+        QTest::newRow("first open refused (ENXIO)") << "display" << false << true;
+    }
+
     void unplugAndReplugAreNoticedAtOnce()
     {
+        QFETCH(QString, name);
+        QFETCH(bool, foldersVanish);
+        QFETCH(bool, firstOpenRefused);
         QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("display"));
+        const QString path = dir.filePath(name);
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
         auto first = std::make_unique<Pty>();
-        QVERIFY(QFile::link(first->path, name));
+        QVERIFY(QFile::link(first->path, path));
         PosixSerialLink link;
         FakeClock clock; // stands still: the 10-second retry never comes due
         RecordingView view;
         Synchroniser sync(link, clock, view, FrameWriter::Threading::Caller);
-        QCOMPARE(sync.start(settingsFor(name)), Synchroniser::StartUpResult::Started);
+        QCOMPARE(sync.start(settingsFor(path)), Synchroniser::StartUpResult::Started);
         reachSlot(sync.writer(), clock);
         QCOMPARE(first->read(6).size(), 6);
 
@@ -422,10 +438,26 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(view.status, RecordingView::Status::PortNotOpen, 1000);
         QVERIFY2(view.reason().contains(QLatin1String("hung up")), qPrintable(view.reason()));
         QVERIFY(!link.isOpen());
+        QFile::remove(path);
+        if (foldersVanish) {
+            QVERIFY(QDir(dir.filePath(QStringLiteral("serial"))).removeRecursively());
+            // The watch hears of each change before the next: the kernel queued it.
+            QCoreApplication::processEvents();
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("serial")));
+            QCoreApplication::processEvents();
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        }
 
         Pty second; // plugged in again, behind the same name
-        QFile::remove(name);
-        QVERIFY(QFile::link(second.path, name));
+        if (firstOpenRefused) {
+            // A FIFO nobody reads refuses a writer with ENXIO, as a node does whose
+            // driver is not ready yet.
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(view.reason().contains(QLatin1String("No such device")),
+                                     1500);
+            QFile::remove(path);
+        }
+        QVERIFY(QFile::link(second.path, path));
         QTRY_VERIFY_WITH_TIMEOUT(link.isOpen(), 1500);
         const QDateTime carried = sync.writer().pendingSecond();
         reachSlot(sync.writer(), clock);
