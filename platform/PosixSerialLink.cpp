@@ -50,13 +50,10 @@ speed_t speedOf(qint32 baud)
     return B0;
 }
 
-/// The process that holds an flock() on the device open as `fd`, from /proc/locks; 0 when
-/// the system does not say.
-qint64 lockHolder(int fd)
+/// The process that holds an flock() on the device node `st` describes, from /proc/locks,
+/// which every user may read; 0 when the system does not say.
+qint64 lockHolder(const struct stat &st)
 {
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return 0;
     QFile locks(QStringLiteral("/proc/locks"));
     if (!locks.open(QIODevice::ReadOnly))
         return 0;
@@ -172,9 +169,10 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
     m_fd =
         ::open(QFile::encodeName(device).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) {
-        // Another program set TIOCEXCL: only root may open the device then.
+        // Another program set TIOCEXCL: only root may open the device then. Its lock
+        // names it, to any user.
         if (errno == EBUSY)
-            return fail(inUse(device, 0));
+            return fail(inUse(device, checked != 0 ? lockHolder(st) : 0));
         if (errno == EACCES)
             return fail(QStringLiteral("Could not open %1: %2")
                             .arg(device, permissionDenied(device, errno)));
@@ -185,7 +183,7 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         const int saved = errno;
         return fail(saved == EWOULDBLOCK
-                        ? inUse(device, lockHolder(m_fd))
+                        ? inUse(device, ::fstat(m_fd, &st) == 0 ? lockHolder(st) : 0)
                         : QStringLiteral("Could not open %1: %2").arg(device, systemReason(saved)));
     }
     // What was opened, which a link may have changed since it was looked at.
