@@ -20,11 +20,15 @@
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
 #include "core/TimeFrame.h"
+#include "platform/DeviceOrNetworkLink.h"
 #include "platform/PosixSerialLink.h"
 #include "platform/RealTimeScheduling.h"
 #include "stats.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sched.h>
 #include <termios.h>
 #include <time.h>
@@ -76,7 +80,7 @@ public:
 /// each frame written asking for the next at a random moment, until `count` are written.
 struct ProgramPath
 {
-    PosixSerialLink serial;
+    DeviceOrNetworkLink serial; ///< a device, or a device server's port
     SystemClock clock;
     RequestingView view;
     Synchroniser sync{serial, clock, view};
@@ -313,6 +317,82 @@ int busyPc(QCoreApplication &app, const QString &emulatorProgram, int count)
 
 } // namespace
 
+/// ser2net on the loopback, from a TCP port of its own to `device`; its port, or 0.
+quint16 startSer2net(QProcess &server, const QString &device, bool rfc2217)
+{
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr *>(&address), size);
+    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(probe);
+    const quint16 port = ntohs(address.sin_port);
+    // -Y takes the configuration itself, '#' standing for a new line.
+    server.start(QStringLiteral("/usr/sbin/ser2net"),
+                 {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-Y"),
+                  QStringLiteral("connection: &display#  accepter: %1tcp,127.0.0.1,%2#"
+                                 "  connector: serialdev,%3,9600n81,local")
+                      .arg(rfc2217 ? QStringLiteral("telnet(rfc2217),") : QString())
+                      .arg(port)
+                      .arg(device)});
+    if (!server.waitForStarted()) {
+        std::fprintf(stderr, "bench: ser2net did not start (apt-get install ser2net)\n");
+        return 0;
+    }
+    for (int i = 0; i < 500; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&address), size) == 0;
+        ::close(fd);
+        if (up)
+            return port;
+        QThread::msleep(10);
+    }
+    return 0;
+}
+
+/// The program's frames through a device server, ser2net on the loopback between the
+/// program and the emulator's pseudo-terminal, as RFC 2217 and as raw TCP; beside them,
+/// the program on the pseudo-terminal itself.
+int networkPorts(QCoreApplication &app, const QString &emulatorProgram, int count)
+{
+    QTemporaryDir dir;
+    std::printf("sync offset through a device server (ser2net on the loopback), %d frames "
+                "each, busy readers, |offset| in ms\n",
+                count);
+    std::fflush(stdout);
+    for (const QString &scheme : {QString(), QStringLiteral("rfc2217"), QStringLiteral("socket")}) {
+        const QString link = dir.filePath(scheme.isEmpty() ? QStringLiteral("local") : scheme);
+        QProcess emulator;
+        if (!startEmulator(emulator, emulatorProgram, link, count, true))
+            return 1;
+        QProcess server;
+        QString port = link;
+        if (!scheme.isEmpty()) {
+            const quint16 tcp = startSer2net(server, QFileInfo(link).symLinkTarget(),
+                                             scheme == QLatin1String("rfc2217"));
+            if (tcp == 0)
+                return 1;
+            port = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(tcp);
+        }
+        ProgramPath path;
+        if (!path.start(port, count))
+            return 1;
+        QObject::connect(&emulator, &QProcess::finished, &app, &QCoreApplication::quit);
+        if (app.exec() != 0)
+            return 1;
+        server.kill();
+        server.waitForFinished();
+        std::printf("  %-28s %s\n",
+                    qPrintable(scheme.isEmpty() ? QStringLiteral("pseudo-terminal itself")
+                                                : scheme + QStringLiteral("://, ser2net")),
+                    qPrintable(describeWithP90(absolute(offsets(emulator)))));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -338,12 +418,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption busyPcOption(
         QStringLiteral("busy-pc"),
         QStringLiteral("measure on a busy PC: stress-ng running, real-time readers"));
+    const QCommandLineOption networkOption(
+        QStringLiteral("network"),
+        QStringLiteral("time the program through ser2net, as rfc2217:// and socket://"));
     parser.addOptions({emulatorOption, countOption, sleepingReaderOption, floorOnlyOption,
-                       realTimeReaderOption, busyPcOption});
+                       realTimeReaderOption, busyPcOption, networkOption});
     parser.process(app);
     const int count = parser.value(countOption).toInt();
     if (parser.isSet(busyPcOption))
         return busyPc(app, parser.value(emulatorOption), count);
+    if (parser.isSet(networkOption))
+        return networkPorts(app, parser.value(emulatorOption), count);
     const bool busyRead = !parser.isSet(sleepingReaderOption);
 
     QTemporaryDir dir;

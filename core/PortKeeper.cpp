@@ -9,16 +9,31 @@
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QTimer>
+
+#include <algorithm>
 
 PortKeeper::PortKeeper(SerialLink &link, const Clock &clock, QObject *parent)
-    : QObject(parent), m_link(link), m_clock(clock), m_deviceWatch(new QFileSystemWatcher(this))
+    : QObject(parent), m_link(link), m_clock(clock), m_deviceWatch(new QFileSystemWatcher(this)),
+      m_networkRetry(new QTimer(this))
 {
     m_link.setHangUpHandler([this](const QString &reason) {
         if (m_link.isOpen())
             emit hungUp(reason);
     });
+    m_link.setReadyHandler([this] {
+        if (!m_link.isOpen() && mayOpen()) {
+            qCInfo(lcSync).noquote() << m_device << "answered: reconnecting";
+            emit deviceReturned();
+        }
+    });
     connect(m_deviceWatch, &QFileSystemWatcher::directoryChanged, this,
             &PortKeeper::deviceFolderChanged);
+    m_networkRetry->setSingleShot(true);
+    connect(m_networkRetry, &QTimer::timeout, this, [this] {
+        if (!m_link.isOpen() && mayOpen())
+            emit deviceReturned();
+    });
 }
 
 void PortKeeper::setSettings(const Settings &settings)
@@ -36,7 +51,7 @@ bool PortKeeper::open()
     if (!LineSettings::parse(m_settings.lineSettings, &line, &lineError)) {
         m_reason = QStringLiteral("The port cannot be opened: %1.").arg(lineError);
     } else if (!device) {
-        m_reason = QStringLiteral("\"%1\" names no serial port.").arg(m_settings.commPort);
+        m_reason = PortNames::whyNoPort(m_settings.commPort);
     } else if (device->isEmpty()) {
         m_reason =
             QStringLiteral("No serial port has the number %1.").arg(m_settings.commPort.trimmed());
@@ -44,6 +59,7 @@ bool PortKeeper::open()
         qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.lineSettings;
         m_reason.clear();
         watchForDevice(QString());
+        planNetworkRetry(false);
         m_frameLineTimeNs = line.lineTimeNs(TimeFrame(QTime(0, 0)).size());
         return true;
     }
@@ -51,6 +67,7 @@ bool PortKeeper::open()
     if (m_reason != lastReason)
         qCWarning(lcSync).noquote() << "open failed:" << m_reason;
     watchForDevice(m_device);
+    planNetworkRetry(true);
     return false;
 }
 
@@ -68,13 +85,16 @@ void PortKeeper::closeFor(const QString &reason)
     }
     m_reason = reason;
     watchForDevice(m_wanted ? m_device : QString());
+    planNetworkRetry(m_wanted);
 }
 
 void PortKeeper::setWanted(bool wanted)
 {
     m_wanted = wanted;
-    if (!wanted)
+    if (!wanted) {
         watchForDevice(QString());
+        planNetworkRetry(false);
+    }
 }
 
 void PortKeeper::lend()
@@ -112,8 +132,25 @@ QString nearestFolder(const QString &device)
 
 } // namespace
 
+void PortKeeper::planNetworkRetry(bool away)
+{
+    if (!away || !PortNames::networkPort(m_device)) {
+        m_awaySinceNs = -1;
+        m_networkRetry->stop();
+        return;
+    }
+    const qint64 now = m_clock.monotonicNs();
+    if (m_awaySinceNs < 0)
+        m_awaySinceNs = now;
+    const qint64 awayMs = (now - m_awaySinceNs) / 1'000'000;
+    m_networkRetry->start(int(std::clamp(awayMs / 10, kNetworkRetryMinMs, kNetworkRetryMaxMs)));
+}
+
 void PortKeeper::watchForDevice(const QString &device)
 {
+    // A network port has no folder to watch: its tries are planned instead.
+    if (PortNames::networkPort(device))
+        return watchForDevice(QString());
     // Folders on the way come and go with the device (udev removes /dev/serial with the
     // last adapter and makes it again with the next): the watch follows the path down as
     // each appears. A folder made before its parent's watch saw it is found by looking

@@ -7,6 +7,7 @@
 
 class Clock;
 class QFileSystemWatcher;
+class QTimer;
 class SerialLink;
 
 /// Keeps the serial port: opens it with the settings' port and line settings, knows why it
@@ -17,6 +18,11 @@ class PortKeeper : public QObject
 public:
     /// How often a port that is wanted but not open is tried again, in seconds.
     static constexpr int kRetrySeconds = 10;
+    /// A network port that is away is tried again after a tenth of the time it has been
+    /// away, within these bounds: a restarted device server is found within a second, and
+    /// one that stays away is asked seldom.
+    static constexpr qint64 kNetworkRetryMinMs = 300;
+    static constexpr qint64 kNetworkRetryMaxMs = 5000;
 
     PortKeeper(SerialLink &link, const Clock &clock, QObject *parent = nullptr);
 
@@ -47,12 +53,15 @@ public:
 signals:
     /// The open device hung up: the port is to be closed for `reason`.
     void hungUp(const QString &reason);
-    /// The device of a port that may be opened appeared again.
+    /// The device of a port that may be opened appeared again, or a network port that is
+    /// away is to be tried again.
     void deviceReturned();
 
 private:
     void watchForDevice(const QString &device);
     void deviceFolderChanged();
+    /// Plans the next try of a network port that is away; stops the tries when it is not.
+    void planNetworkRetry(bool away);
 
     SerialLink &m_link;
     const Clock &m_clock;
@@ -64,4 +73,6 @@ private:
     bool m_wanted = false;
     bool m_lent = false;
     QFileSystemWatcher *m_deviceWatch;
+    QTimer *m_networkRetry;
+    qint64 m_awaySinceNs = -1; ///< monotonic time a network port went away; -1: it is not
 };

@@ -14,8 +14,30 @@ struct PortChoice
     QString description; ///< what it is: description, maker, serial number; may be empty
 };
 
-/// How the settings name a serial port: by the platform's port number or by a device path.
+/// A serial port on a device server of the network, as its name gives it.
+struct NetworkPort
+{
+    enum class Protocol {
+        Rfc2217, ///< rfc2217://HOST:PORT: Telnet, the line settings set through the server
+        RawTcp,  ///< socket://HOST:PORT: the bytes alone; the server's port keeps its settings
+    };
+    Protocol protocol = Protocol::RawTcp;
+    QString host; ///< a name or an IPv4 address, or an IPv6 address without its brackets
+    quint16 port = 0;
+};
+
+/// How the settings name a serial port: by the platform's port number, by a device path,
+/// or, on Linux, by a device server's address.
 namespace PortNames {
+
+/// The network port `text` names (rfc2217://HOST:PORT or socket://HOST:PORT, the scheme
+/// in any case, an IPv6 HOST in brackets). No value when it names none; `why` then says
+/// what is wrong with a text that begins with either scheme. Linux only: on Windows, device
+/// servers come with COM port drivers of their own.
+std::optional<NetworkPort> networkPort(const QString &text, QString *why = nullptr);
+
+/// Why `commPort` names no port, in a sentence that says what would.
+QString whyNoPort(const QString &commPort);
 
 /// True for a text that names a device itself: on Linux an absolute path such as
 /// /dev/ttyUSB0, on Windows "COMn" or "\\.\COMn".
@@ -26,8 +48,9 @@ bool isDevicePath(const QString &text);
 QString deviceForNumber(int number);
 
 /// The device a CommPort text names: a port number names the platform's port of that
-/// number, a device path names itself. No value when the text is neither, or holds a
-/// control character; an empty device when it is a number that names no port (below 1).
+/// number, a device path and a network port name themselves. No value when the text is
+/// none of them, or holds a control character; an empty device when it is a number that
+/// names no port (below 1).
 std::optional<QString> deviceFor(const QString &commPort);
 
 } // namespace PortNames

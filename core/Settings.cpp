@@ -34,7 +34,17 @@ const Field kFields[] = {
     {SettingsKey::CommPort, "Settings", "CommPort",
      [](const QString &text, Settings &settings, QString *expected) {
          settings.commPort = text;
-         *expected = QStringLiteral("It must be a port number such as 1, or a device path.");
+         QString why;
+         PortNames::networkPort(text, &why);
+         *expected = !why.isEmpty() ? why
+#ifdef Q_OS_WIN
+                                    : QStringLiteral("It must be a port number such as 1, or a "
+                                                     "device path.");
+#else
+                                    : QStringLiteral("It must be a port number such as 1, a "
+                                                     "device path, or rfc2217://HOST:PORT or "
+                                                     "socket://HOST:PORT.");
+#endif
          return PortNames::deviceFor(text).has_value();
      },
      [](const Settings &settings) { return settings.commPort; }},

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <windows.h>
 #else
-#include "platform/PosixSerialLink.h"
+#include "platform/DeviceOrNetworkLink.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +20,7 @@ std::unique_ptr<SerialLink> createSerialLink()
 #ifdef Q_OS_WIN
     return std::make_unique<Win32SerialLink>();
 #else
-    return std::make_unique<PosixSerialLink>();
+    return std::make_unique<DeviceOrNetworkLink>();
 #endif
 }
 

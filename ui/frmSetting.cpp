@@ -242,10 +242,8 @@ void frmSetting::cmdSetClick()
     const QString port = m_cboCOM->currentText();
     const std::optional<QString> device = PortNames::deviceFor(port);
     if (!device || device->isEmpty()) {
-        m_boxes.warning(this, tr("The settings were not saved.\n\n\"%1\" names no "
-                                             "serial port. Give a port number of 1 or more, "
-                                             "or a device path such as %2.")
-                                  .arg(port, PortNames::deviceForNumber(1)));
+        m_boxes.warning(this, tr("The settings were not saved.\n\n%1")
+                                  .arg(PortNames::whyNoPort(port)));
         return;
     }
     if (const auto minutes = SyncIntervals::minutesForIndex(m_cboSync->currentIndex()))

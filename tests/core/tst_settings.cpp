@@ -1,6 +1,7 @@
 #include "core/fakes.h"
 #include "files.h"
 
+#include "core/PortNames.h"
 #include "core/Settings.h"
 #include "platform/ProfileFile.h"
 
@@ -120,7 +121,60 @@ private slots:
             << with("9600,N,8,1", "9600,N,8,1\f") << "key Setting: \"9600,N,8,1\\x0c\"";
         QTest::newRow("tab inside the port") << with("CommPort=1", "CommPort=/dev/tty\tS0")
                                              << "key CommPort: \"/dev/tty\\x09S0\"";
+#ifndef Q_OS_WIN
+        QTest::newRow("network port without its port")
+            << with("CommPort=1", "CommPort=rfc2217://display-7")
+            << "key CommPort: \"rfc2217://display-7\". \"rfc2217://display-7\" names no network "
+               "port";
+#endif
     }
+
+#ifndef Q_OS_WIN
+    // A device server's port is named as users know it from pyserial; anything else that
+    // begins with either scheme is refused with what would be right.
+    void networkPortNames_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("rfc2217");
+        QTest::addColumn<QString>("host"); ///< empty: refused
+        QTest::addColumn<int>("port");
+        QTest::newRow("rfc2217 name") << "rfc2217://display-7.site:4001" << true
+                                      << "display-7.site" << 4001;
+        QTest::newRow("raw IPv4, scheme in capitals") << "SOCKET://10.0.0.7:23" << false
+                                                      << "10.0.0.7" << 23;
+        QTest::newRow("IPv6 in brackets") << "rfc2217://[fe80::1]:65535" << true << "fe80::1"
+                                          << 65535;
+        QTest::newRow("no port") << "rfc2217://display" << true << "" << 0;
+        QTest::newRow("port 0") << "socket://display:0" << false << "" << 0;
+        QTest::newRow("port over 65535") << "socket://display:65536" << false << "" << 0;
+        QTest::newRow("no host") << "rfc2217://:4001" << true << "" << 0;
+        QTest::newRow("a path after it") << "socket://display:23/x" << false << "" << 0;
+        QTest::newRow("IPv6 without brackets") << "rfc2217://fe80::1:23" << true << "" << 0;
+        QTest::newRow("blank in the host") << "socket://dis play:23" << false << "" << 0;
+    }
+
+    void networkPortNames()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, rfc2217);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QString why;
+        const std::optional<NetworkPort> parsed = PortNames::networkPort(text, &why);
+        QCOMPARE(PortNames::deviceFor(text).has_value(), !host.isEmpty());
+        if (host.isEmpty()) {
+            QVERIFY(!parsed);
+            QVERIFY2(why.contains(QLatin1String("rfc2217://HOST:PORT or socket://HOST:PORT")),
+                     qPrintable(why));
+            QCOMPARE(PortNames::whyNoPort(text), why);
+            return;
+        }
+        QVERIFY2(parsed, qPrintable(why));
+        QCOMPARE(parsed->protocol == NetworkPort::Protocol::Rfc2217, rfc2217);
+        QCOMPARE(parsed->host, host);
+        QCOMPARE(int(parsed->port), port);
+    }
+#endif
 
     // A settings file that can't be used gives a message naming the file, section, key and
     // value, and is left as it was.

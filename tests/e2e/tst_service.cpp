@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "e2e/x11.h"
+#include "platform/ser2net.h"
 #include "users.h"
 
 #include <QCryptographicHash>
@@ -141,6 +142,23 @@ private slots:
         QVERIFY2(log.contains(QLatin1String("SIGHUP: settings read again")), qPrintable(log));
         stopProcess(firstDisplay);
         stopProcess(secondDisplay);
+    }
+
+    // A display behind a device server, reached by the server's name through RFC 2217.
+    void aDisplayOnTheNetwork()
+    {
+        const QString link = m_dir.filePath(QStringLiteral("networked"));
+        QProcess display;
+        CHECKED(startDisplay(display, link));
+        Ser2net server;
+        QVERIFY(server.start(QFileInfo(link).symLinkTarget(), true));
+        writeSettings(QStringLiteral("rfc2217://localhost:%1").arg(server.port));
+        QProcess service;
+        CHECKED(startService(service, settingsPath()));
+        QByteArray seen;
+        CHECKED(waitForFrame(display, &seen));
+        stopProcess(service);
+        stopProcess(display);
     }
 
     // The windowed program runs for the file: a service for the same file says so and

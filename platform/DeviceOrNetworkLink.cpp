@@ -1,0 +1,38 @@
+#include "platform/DeviceOrNetworkLink.h"
+
+#include "core/PortNames.h"
+
+bool DeviceOrNetworkLink::open(const QString &device, const LineSettings &settings,
+                               QString *error)
+{
+    close();
+    // What is not a device path is a network port, or says why it is none.
+    m_open = PortNames::isDevicePath(device) ? static_cast<SerialLink *>(&m_device) : &m_network;
+    return m_open->open(device, settings, error);
+}
+
+bool DeviceOrNetworkLink::write(const QByteArray &bytes, QString *error)
+{
+    if (m_open)
+        return m_open->write(bytes, error);
+    if (error)
+        *error = QStringLiteral("The port is not open.");
+    return false;
+}
+
+void DeviceOrNetworkLink::close()
+{
+    if (m_open)
+        m_open->close();
+}
+
+void DeviceOrNetworkLink::setHangUpHandler(std::function<void(const QString &reason)> onHangUp)
+{
+    m_device.setHangUpHandler(onHangUp);
+    m_network.setHangUpHandler(std::move(onHangUp));
+}
+
+void DeviceOrNetworkLink::setReadyHandler(std::function<void()> onReady)
+{
+    m_network.setReadyHandler(std::move(onReady));
+}
