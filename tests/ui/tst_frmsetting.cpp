@@ -349,6 +349,8 @@ private slots:
                                                      << "15";
         QTest::newRow("typed port above 6") << 60 << 1 << "9"
                                             << "30";
+        QTest::newRow("typed device server's port") << 60 << 1 << "rfc2217://display-7:4001"
+                                                    << "30";
     }
 
     void set()
@@ -420,6 +422,7 @@ private slots:
         QTest::newRow("a device name without its folder") << "ttyUSB0";
         QTest::newRow("a tab inside a path") << "/dev/tty\tUSB0";
         QTest::newRow("a vertical tab after a path") << "/dev/ttyUSB0\v";
+        QTest::newRow("a device server without its port") << "socket://display-7";
     }
 
     // "COM3" stored on Linux would stop the next start-up, and with it the dialog that
@@ -433,7 +436,7 @@ private slots:
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
         QCOMPARE(m_boxes.shown.size(), 1);
         QCOMPARE(m_boxes.shown.first().icon, QMessageBox::Warning);
-        QVERIFY2(m_boxes.shown.first().text.contains("\"" + port + "\" names no serial port"),
+        QVERIFY2(m_boxes.shown.first().text.contains("\"" + port + "\" names no "),
                  qPrintable(m_boxes.shown.first().text));
         QCOMPARE(settingsBytes(), kDelivered);
         QCOMPARE(dialog->settings().commPort, QStringLiteral("/dev/fake"));
