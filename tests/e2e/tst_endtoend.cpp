@@ -14,6 +14,7 @@
 #include <csignal>
 
 #include "e2e/x11.h"
+#include "platform/ser2net.h"
 
 class tst_EndToEnd : public QObject
 {
@@ -97,24 +98,33 @@ private slots:
     {
         QTest::addColumn<QStringList>("readerArguments");
         QTest::addColumn<QStringList>("programArguments");
-        QTest::newRow("sleeping reader") << QStringList() << QStringList();
+        QTest::addColumn<bool>("throughServer"); ///< the display behind ser2net, RFC 2217
+        QTest::newRow("sleeping reader") << QStringList() << QStringList() << false;
         QTest::newRow("busy reader") << QStringList{QStringLiteral("--busy-read")}
-                                     << QStringList();
+                                     << QStringList() << false;
         QTest::newRow("Qt's options") << QStringList()
                                       << QStringList{"-style", "Fusion", "--reverse",
-                                                     "-platform", "xcb", "-qwindowtitle=Hall"};
+                                                     "-platform", "xcb", "-qwindowtitle=Hall"}
+                                      << false;
+        QTest::newRow("a device server's port") << QStringList() << QStringList() << true;
     }
 
     void firstFrameCarriesTheClock()
     {
         QFETCH(QStringList, readerArguments);
         QFETCH(QStringList, programArguments);
+        QFETCH(bool, throughServer);
         const QString link = m_dir.filePath(QStringLiteral("display"));
         QProcess emulator;
         CHECKED(startDisplay(emulator, link,
                              QStringList{QStringLiteral("--count"), QStringLiteral("1"),
                                          QStringLiteral("--timeout"), QStringLiteral("30")} +
                                  readerArguments));
+        Ser2net server;
+        if (throughServer) {
+            QVERIFY(server.start(QFileInfo(link).symLinkTarget(), true));
+            writeSettings("rfc2217://127.0.0.1:" + QByteArray::number(server.port));
+        }
 
         QProcess program;
         program.setProcessEnvironment(programEnvironment());
