@@ -47,6 +47,7 @@ std::optional<NetworkPort> networkPort(const QString &text, QString *why)
         return refuse(QString());
     }
 #ifdef Q_OS_WIN
+    Q_UNUSED(start);
     return refuse(QStringLiteral("Network ports are for Linux; on Windows, the device server's "
                                  "own driver gives it a COM port."));
 #else
