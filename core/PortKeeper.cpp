@@ -15,7 +15,7 @@
 
 PortKeeper::PortKeeper(SerialLink &link, const Clock &clock, QObject *parent)
     : QObject(parent), m_link(link), m_clock(clock), m_deviceWatch(new QFileSystemWatcher(this)),
-      m_networkRetry(new QTimer(this))
+      m_soonRetry(new QTimer(this))
 {
     m_link.setHangUpHandler([this](const QString &reason) {
         if (m_link.isOpen())
@@ -29,8 +29,8 @@ PortKeeper::PortKeeper(SerialLink &link, const Clock &clock, QObject *parent)
     });
     connect(m_deviceWatch, &QFileSystemWatcher::directoryChanged, this,
             &PortKeeper::deviceFolderChanged);
-    m_networkRetry->setSingleShot(true);
-    connect(m_networkRetry, &QTimer::timeout, this, [this] {
+    m_soonRetry->setSingleShot(true);
+    connect(m_soonRetry, &QTimer::timeout, this, [this] {
         if (!m_link.isOpen() && mayOpen())
             emit deviceReturned();
     });
@@ -59,7 +59,7 @@ bool PortKeeper::open()
         qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.lineSettings;
         m_reason.clear();
         watchForDevice(QString());
-        planNetworkRetry(false);
+        planSoonRetry(false);
         m_frameLineTimeNs = line.lineTimeNs(TimeFrame(QTime(0, 0)).size());
         return true;
     }
@@ -67,7 +67,9 @@ bool PortKeeper::open()
     if (m_reason != lastReason)
         qCWarning(lcSync).noquote() << "open failed:" << m_reason;
     watchForDevice(m_device);
-    planNetworkRetry(true);
+    // A device that is there and still refused (ENXIO or EIO while its driver binds) may
+    // see no further event in its folder: a /dev/serial/by-id link is made once.
+    planSoonRetry(PortNames::networkPort(m_device) || QFileInfo::exists(m_device));
     return false;
 }
 
@@ -85,7 +87,8 @@ void PortKeeper::closeFor(const QString &reason)
     }
     m_reason = reason;
     watchForDevice(m_wanted ? m_device : QString());
-    planNetworkRetry(m_wanted);
+    // A device that hung up goes from its folder, whose watch sees it come back.
+    planSoonRetry(m_wanted && PortNames::networkPort(m_device));
 }
 
 void PortKeeper::setWanted(bool wanted)
@@ -93,7 +96,7 @@ void PortKeeper::setWanted(bool wanted)
     m_wanted = wanted;
     if (!wanted) {
         watchForDevice(QString());
-        planNetworkRetry(false);
+        planSoonRetry(false);
     }
 }
 
@@ -132,18 +135,18 @@ QString nearestFolder(const QString &device)
 
 } // namespace
 
-void PortKeeper::planNetworkRetry(bool away)
+void PortKeeper::planSoonRetry(bool due)
 {
-    if (!away || !PortNames::networkPort(m_device)) {
+    if (!due) {
         m_awaySinceNs = -1;
-        m_networkRetry->stop();
+        m_soonRetry->stop();
         return;
     }
     const qint64 now = m_clock.monotonicNs();
     if (m_awaySinceNs < 0)
         m_awaySinceNs = now;
     const qint64 awayMs = (now - m_awaySinceNs) / 1'000'000;
-    m_networkRetry->start(int(std::clamp(awayMs / 10, kNetworkRetryMinMs, kNetworkRetryMaxMs)));
+    m_soonRetry->start(int(std::clamp(awayMs / 10, kSoonRetryMinMs, kSoonRetryMaxMs)));
 }
 
 void PortKeeper::watchForDevice(const QString &device)

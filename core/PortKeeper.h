@@ -18,11 +18,12 @@ class PortKeeper : public QObject
 public:
     /// How often a port that is wanted but not open is tried again, in seconds.
     static constexpr int kRetrySeconds = 10;
-    /// A network port that is away is tried again after a tenth of the time it has been
-    /// away, within these bounds: a restarted device server is found within a second, and
-    /// one that stays away is asked seldom.
-    static constexpr qint64 kNetworkRetryMinMs = 300;
-    static constexpr qint64 kNetworkRetryMaxMs = 5000;
+    /// A network port that is away, and a device that is there but refused its open (its
+    /// driver still binding), are tried again after a tenth of the time since the port
+    /// went, within these bounds: a restarted device server or a replugged adapter is found
+    /// within a second, one that stays away is asked seldom.
+    static constexpr qint64 kSoonRetryMinMs = 300;
+    static constexpr qint64 kSoonRetryMaxMs = 5000;
 
     PortKeeper(SerialLink &link, const Clock &clock, QObject *parent = nullptr);
 
@@ -53,15 +54,15 @@ public:
 signals:
     /// The open device hung up: the port is to be closed for `reason`.
     void hungUp(const QString &reason);
-    /// The device of a port that may be opened appeared again, or a network port that is
-    /// away is to be tried again.
+    /// The device of a port that may be opened appeared again, or the port is to be tried
+    /// again soon (a network port that is away, a device that refused its open).
     void deviceReturned();
 
 private:
     void watchForDevice(const QString &device);
     void deviceFolderChanged();
-    /// Plans the next try of a network port that is away; stops the tries when it is not.
-    void planNetworkRetry(bool away);
+    /// Plans the next soon try of the port; stops the tries when `due` is false.
+    void planSoonRetry(bool due);
 
     SerialLink &m_link;
     const Clock &m_clock;
@@ -73,6 +74,6 @@ private:
     bool m_wanted = false;
     bool m_lent = false;
     QFileSystemWatcher *m_deviceWatch;
-    QTimer *m_networkRetry;
-    qint64 m_awaySinceNs = -1; ///< monotonic time a network port went away; -1: it is not
+    QTimer *m_soonRetry;
+    qint64 m_awaySinceNs = -1; ///< monotonic time the first soon try was planned; -1: none
 };
