@@ -295,7 +295,7 @@ private slots:
     }
 
     // A frame holds the system's precise timers until it is written, dropped or the writer
-    // ends, and no longer: held on, they cost the whole machine power.
+    // ends, and only then: held on, they cost the whole machine power.
     void preciseTimersAreHeldOnlyWhileAFrameWaits_data()
     {
         QTest::addColumn<QString>("end");
