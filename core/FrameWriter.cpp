@@ -162,8 +162,8 @@ void FrameWriter::run()
     ::prctl(PR_SET_TIMERSLACK, 1UL);
 #endif
     std::unique_lock lock(m_state);
-    // Precise timers are held from a frame's request to its write or drop, only then, and
-    // given back to whoever gave them.
+    // Precise timers are held while a frame waits, from its request to its write or drop,
+    // and given back to whoever gave them.
     ThreadScheduling *timersHeldBy = nullptr;
     bool timersPrecise = false;
     const auto holdTimers = [&](ThreadScheduling *scheduling, bool hold) {

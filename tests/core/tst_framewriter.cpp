@@ -294,8 +294,8 @@ private slots:
         QVERIFY(clock.wallNs() >= second.toMSecsSinceEpoch() * 1'000'000 - kFrameLineTimeNs);
     }
 
-    // A frame holds the system's precise timers until it is written, dropped or the writer
-    // ends, and only then: held on, they cost the whole machine power.
+    // A frame holds the system's precise timers from its request until it is written,
+    // dropped or the writer ends: held longer, they cost the whole machine power.
     void preciseTimersAreHeldOnlyWhileAFrameWaits_data()
     {
         QTest::addColumn<QString>("end");
