@@ -561,8 +561,12 @@ bool NetworkSerialLink::write(const QByteArray &bytes, QString *error)
 
 void NetworkSerialLink::close()
 {
-    delete m_incoming;
-    m_incoming = nullptr;
+    if (m_incoming) {
+        // It may be in the middle of telling of the hang-up.
+        m_incoming->setEnabled(false);
+        m_incoming->deleteLater();
+        m_incoming = nullptr;
+    }
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
