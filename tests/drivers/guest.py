@@ -39,9 +39,10 @@ def run(*command):
 
 def set_up_system():
     os.environ["PATH"] = "/usr/sbin:/usr/bin"
+    # /tmp stays the host's under the guest's own writable layer: a checkout there (as a
+    # CI clone may be) stays visible.
     for kind, where, options in [("proc", "/proc", ""), ("sysfs", "/sys", ""),
-                                 ("tmpfs", "/run", "mode=755"), ("tmpfs", "/tmp", "mode=1777"),
-                                 ("devpts", "/dev/pts", "")]:
+                                 ("tmpfs", "/run", "mode=755"), ("devpts", "/dev/pts", "")]:
         os.makedirs(where, exist_ok=True)
         run("mount", "-t", kind, *(["-o", options] if options else []), kind, where)
     run("/usr/lib/systemd/systemd-udevd", "--daemon")
