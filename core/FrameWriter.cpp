@@ -12,7 +12,6 @@
 #include <sys/prctl.h>
 #endif
 #include <cstdlib>
-#include <utility>
 
 namespace {
 

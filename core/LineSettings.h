@@ -22,4 +22,11 @@ struct LineSettings
     double bitsPerCharacter() const;
     /// Nanoseconds `bytes` take on the line.
     qint64 lineTimeNs(qsizetype bytes) const;
+
+    bool operator==(const LineSettings &other) const
+    {
+        return baudRate == other.baudRate && parity == other.parity &&
+               dataBits == other.dataBits && stopBits == other.stopBits;
+    }
+    bool operator!=(const LineSettings &other) const { return !(*this == other); }
 };

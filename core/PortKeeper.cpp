@@ -21,19 +21,20 @@ PortKeeper::PortKeeper(SerialLink &link, const Clock &clock, QObject *parent)
         if (m_link.isOpen())
             emit hungUp(reason);
     });
-    m_link.setReadyHandler([this] {
-        if (!m_link.isOpen() && mayOpen()) {
-            qCInfo(lcSync).noquote() << m_device << "answered: reconnecting";
-            emit deviceReturned();
-        }
-    });
+    m_link.setReadyHandler([this] { mayBeBack(QStringLiteral("answered")); });
     connect(m_deviceWatch, &QFileSystemWatcher::directoryChanged, this,
             &PortKeeper::deviceFolderChanged);
     m_soonRetry->setSingleShot(true);
-    connect(m_soonRetry, &QTimer::timeout, this, [this] {
-        if (!m_link.isOpen() && mayOpen())
-            emit deviceReturned();
-    });
+    connect(m_soonRetry, &QTimer::timeout, this, [this] { mayBeBack(QString()); });
+}
+
+void PortKeeper::mayBeBack(const QString &news)
+{
+    if (m_link.isOpen() || !mayOpen() || m_device.isEmpty())
+        return;
+    if (!news.isEmpty())
+        qCInfo(lcSync).noquote() << QStringLiteral("%1 %2: reconnecting").arg(m_device, news);
+    emit deviceReturned();
 }
 
 void PortKeeper::setSettings(const Settings &settings)
@@ -123,6 +124,9 @@ namespace {
 /// nearest one above it that exists; empty for none.
 QString nearestFolder(const QString &device)
 {
+    // A port not named by a path (a network port, a Windows COM port) has none.
+    if (!QFileInfo(device).isAbsolute())
+        return QString();
     for (QFileInfo folder(QFileInfo(device).absolutePath()); !folder.filePath().isEmpty();
          folder = QFileInfo(folder.absolutePath())) {
         if (folder.isDir())
@@ -151,15 +155,12 @@ void PortKeeper::planSoonRetry(bool due)
 
 void PortKeeper::watchForDevice(const QString &device)
 {
-    // A network port has no folder to watch: its tries are planned instead.
-    if (PortNames::networkPort(device))
-        return watchForDevice(QString());
     // Folders on the way come and go with the device (udev removes /dev/serial with the
     // last adapter and makes it again with the next): the watch follows the path down as
     // each appears. A folder made before its parent's watch saw it is found by looking
     // again once the watch is set.
     for (int depth = 0; depth < 32; ++depth) {
-        const QString folder = device.isEmpty() ? QString() : nearestFolder(device);
+        const QString folder = nearestFolder(device);
         const QStringList watched = m_deviceWatch->directories();
         if (watched == QStringList{folder} || (folder.isEmpty() && watched.isEmpty()))
             return; // kept as it is: an event between a removal and an addition is lost
@@ -175,8 +176,6 @@ void PortKeeper::deviceFolderChanged()
     if (m_link.isOpen() || !mayOpen() || m_device.isEmpty())
         return;
     watchForDevice(m_device);
-    if (!QFileInfo::exists(m_device))
-        return;
-    qCInfo(lcSync).noquote() << m_device << "appeared: reconnecting";
-    emit deviceReturned();
+    if (QFileInfo::exists(m_device))
+        mayBeBack(QStringLiteral("appeared"));
 }

@@ -61,6 +61,8 @@ signals:
 private:
     void watchForDevice(const QString &device);
     void deviceFolderChanged();
+    /// The port may be back (`news` says how, for the log): it is to be tried again.
+    void mayBeBack(const QString &news);
     /// Plans the next soon try of the port; stops the tries when `due` is false.
     void planSoonRetry(bool due);
 

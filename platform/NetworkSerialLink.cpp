@@ -5,6 +5,9 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+#include <array>
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -22,10 +25,10 @@ namespace {
 // Telnet's commands and the options the program speaks.
 constexpr unsigned char kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251,
                         kSb = 250, kSe = 240;
-constexpr unsigned char kBinary = 0, kSuppressGoAhead = 3;
-// RFC 2217's requests; the server answers each with its number plus 100.
-constexpr unsigned char kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4;
-constexpr unsigned char kReplyOffset = 100;
+constexpr unsigned char kBinary = 0, kSuppressGoAhead = 3, kComPortOption = 44;
+// RFC 2217's requests SET-BAUDRATE, -DATASIZE, -PARITY and -STOPSIZE are 1 to 4; the
+// server answers each with its number plus 100.
+constexpr unsigned char kSetBaudRate = 1, kReplyOffset = 100;
 
 QString systemReason(int error)
 {
@@ -44,51 +47,13 @@ QString connectReason(int error)
     return systemReason(error);
 }
 
-qint64 msSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-}
+// RFC 2217's codes for LineSettings' parities (None, Even, Odd, Mark, Space) and stop
+// bits (One, OneAndHalf, Two), in the enums' order.
+constexpr unsigned char kParityCodes[] = {1, 3, 2, 4, 5};
+constexpr unsigned char kStopSizeCodes[] = {1, 3, 2};
 
-unsigned char parityCode(LineSettings::Parity parity)
-{
-    switch (parity) {
-    case LineSettings::Parity::None:
-        return 1;
-    case LineSettings::Parity::Odd:
-        return 2;
-    case LineSettings::Parity::Even:
-        return 3;
-    case LineSettings::Parity::Mark:
-        return 4;
-    case LineSettings::Parity::Space:
-        return 5;
-    }
-    return 1;
-}
-
-unsigned char stopSizeCode(LineSettings::StopBits stopBits)
-{
-    switch (stopBits) {
-    case LineSettings::StopBits::One:
-        return 1;
-    case LineSettings::StopBits::Two:
-        return 2;
-    case LineSettings::StopBits::OneAndHalf:
-        return 3;
-    }
-    return 1;
-}
-
-bool sameLine(const LineSettings &a, const LineSettings &b)
-{
-    return a.baudRate == b.baudRate && a.parity == b.parity && a.dataBits == b.dataBits &&
-           a.stopBits == b.stopBits;
-}
-
-/// Waits until `fd` is ready for `events` or `deadline`; the poll() result.
-int waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline, short *revents)
+/// Waits until `fd` is ready for `events` or `deadline`; what it is ready for, or 0.
+short waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
 {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -97,8 +62,7 @@ int waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline
         const int ready = ::poll(&p, 1, int(std::max<qint64>(0, left.count())));
         if (ready < 0 && errno == EINTR)
             continue;
-        *revents = p.revents;
-        return ready;
+        return ready > 0 ? p.revents : 0;
     }
 }
 
@@ -106,144 +70,137 @@ int waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline
 
 // ---- Telnet ----------------------------------------------------------------------------
 
-QByteArray NetworkSerialLink::Telnet::escape(const QByteArray &bytes)
+/// The Telnet stream of an RFC 2217 connection, both ways: the data escaped, the server's
+/// option negotiation answered, its answers to the line settings compared with the asking.
+class NetworkSerialLink::Telnet
 {
-    QByteArray out;
-    out.reserve(bytes.size() + 2);
-    for (const char c : bytes) {
-        out.append(c);
-        if (static_cast<unsigned char>(c) == kIac)
-            out.append(c);
-    }
-    return out;
-}
-
-QByteArray NetworkSerialLink::Telnet::greeting()
-{
-    const unsigned char bytes[] = {kIac, kWill, kComPortOption, kIac, kWill, kBinary,
-                                   kIac, kDo,   kBinary};
-    return QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes);
-}
-
-QByteArray NetworkSerialLink::Telnet::lineRequests(const LineSettings &settings)
-{
-    const auto request = [](unsigned char command, const QByteArray &value) {
+public:
+    /// `bytes` with each 0xFF doubled, as Telnet sends a data byte of that value.
+    static QByteArray escape(const QByteArray &bytes)
+    {
         QByteArray out;
-        out.append(char(kIac)).append(char(kSb)).append(char(kComPortOption)).append(char(command));
-        out.append(escape(value));
-        out.append(char(kIac)).append(char(kSe));
+        out.reserve(bytes.size() + 2);
+        for (const char c : bytes) {
+            out.append(c);
+            if (static_cast<unsigned char>(c) == kIac)
+                out.append(c);
+        }
         return out;
-    };
-    const quint32 baud = quint32(settings.baudRate);
-    const char baudBytes[] = {char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
-    return request(kSetBaudRate, QByteArray(baudBytes, 4)) +
-           request(kSetDataSize, QByteArray(1, char(settings.dataBits))) +
-           request(kSetParity, QByteArray(1, char(parityCode(settings.parity)))) +
-           request(kSetStopSize, QByteArray(1, char(stopSizeCode(settings.stopBits))));
-}
+    }
 
-QByteArray NetworkSerialLink::Telnet::feed(const QByteArray &bytes)
-{
-    QByteArray answer;
-    const auto say = [&](unsigned char command, unsigned char option) {
-        answer.append(char(kIac)).append(char(command)).append(char(option));
-    };
-    for (const char byte : bytes) {
-        const auto c = static_cast<unsigned char>(byte);
-        switch (m_state) {
-        case State::Data:
-            if (c == kIac)
-                m_state = State::Command;
-            break; // what the display sends back is not read
-        case State::Command:
-            if (c == kDo || c == kDont || c == kWill || c == kWont) {
-                m_command = c;
-                m_state = State::Option;
-            } else if (c == kSb) {
-                m_sub.clear();
-                m_state = State::Sub;
-            } else {
-                m_state = State::Data; // an escaped 0xFF, or a command without option
-            }
-            break;
-        case State::Option:
-            // The client said WILL and DO for what it wants at the start; it answers
-            // only what it did not say, so that no negotiation loops.
-            if (m_command == kDo) {
-                if (c == kComPortOption)
-                    m_comPortAgreed = true;
-                else if (c == kSuppressGoAhead)
+    /// What the client says first: it will set the line, and asks for binary both ways.
+    static QByteArray greeting()
+    {
+        const unsigned char bytes[] = {kIac, kWill, kComPortOption, kIac, kWill, kBinary,
+                                       kIac, kDo,   kBinary};
+        return QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes);
+    }
+
+    /// The four requests that set the line to `line`; their values are kept to compare.
+    QByteArray requestLine(const LineSettings &line)
+    {
+        const quint32 baud = quint32(line.baudRate);
+        const char baudBytes[] = {char(baud >> 24), char(baud >> 16), char(baud >> 8),
+                                  char(baud)};
+        m_asked = {QByteArray(baudBytes, 4), QByteArray(1, char(line.dataBits)),
+                   QByteArray(1, char(kParityCodes[int(line.parity)])),
+                   QByteArray(1, char(kStopSizeCodes[int(line.stopBits)]))};
+        QByteArray out;
+        for (int i = 0; i < 4; ++i)
+            out.append(char(kIac)).append(char(kSb)).append(char(kComPortOption))
+                .append(char(kSetBaudRate + i)).append(escape(m_asked[i]))
+                .append(char(kIac)).append(char(kSe));
+        return out;
+    }
+
+    /// Reads what the server sent; returns what is to be answered.
+    QByteArray feed(const QByteArray &bytes)
+    {
+        QByteArray answer;
+        const auto say = [&](unsigned char command, unsigned char option) {
+            answer.append(char(kIac)).append(char(command)).append(char(option));
+        };
+        for (const char byte : bytes) {
+            const auto c = static_cast<unsigned char>(byte);
+            switch (m_state) {
+            case State::Data:
+                if (c == kIac)
+                    m_state = State::Command;
+                break; // what the display sends back is not read
+            case State::Command:
+                if (c == kDo || c == kDont || c == kWill || c == kWont) {
+                    m_command = c;
+                    m_state = State::Option;
+                } else {
+                    m_sub.clear();
+                    m_state = c == kSb ? State::Sub : State::Data; // else 0xFF, or no option
+                }
+                break;
+            case State::Option:
+                // The greeting said WILL and DO for what the client wants; it answers only
+                // what it did not say, so that no negotiation loops.
+                if (c == kComPortOption && (m_command == kDo || m_command == kDont))
+                    (m_command == kDo ? comPortAgreed : comPortRefused) = true;
+                else if (c == kSuppressGoAhead && m_command == kDo)
                     say(kWill, c);
-                else if (c != kBinary)
-                    say(kWont, c);
-            } else if (m_command == kDont) {
-                if (c == kComPortOption)
-                    m_comPortRefused = true;
-            } else if (m_command == kWill) {
-                if (c == kSuppressGoAhead)
+                else if (c == kSuppressGoAhead && m_command == kWill)
                     say(kDo, c);
-                else if (c != kBinary)
-                    say(kDont, c);
-            }
-            m_state = State::Data;
-            break;
-        case State::Sub:
-            if (c == kIac)
-                m_state = State::SubCommand;
-            else if (m_sub.size() < 64)
-                m_sub.append(byte);
-            break;
-        case State::SubCommand:
-            if (c == kSe) {
-                subnegotiation(m_sub);
+                else if (c != kBinary && (m_command == kDo || m_command == kWill))
+                    say(m_command == kDo ? kWont : kDont, c);
                 m_state = State::Data;
-            } else {
-                if (c == kIac && m_sub.size() < 64)
+                break;
+            case State::Sub:
+                if (c == kIac)
+                    m_state = State::SubCommand;
+                else if (m_sub.size() < 64)
                     m_sub.append(byte);
-                m_state = State::Sub;
+                break;
+            case State::SubCommand:
+                if (c == kSe) {
+                    answered(m_sub);
+                    m_state = State::Data;
+                } else {
+                    if (c == kIac && m_sub.size() < 64)
+                        m_sub.append(byte);
+                    m_state = State::Sub;
+                }
+                break;
             }
-            break;
         }
+        return answer;
     }
-    return answer;
-}
 
-void NetworkSerialLink::Telnet::subnegotiation(const QByteArray &sb)
-{
-    if (sb.size() < 3 || static_cast<unsigned char>(sb.at(0)) != kComPortOption)
-        return;
-    const auto value = [&](int i) { return static_cast<unsigned char>(sb.at(i)); };
-    switch (value(1)) {
-    case kSetBaudRate + kReplyOffset:
-        if (sb.size() >= 6) {
-            m_line.baudRate =
-                qint32((quint32(value(2)) << 24) | (value(3) << 16) | (value(4) << 8) | value(5));
-            m_confirmed |= 1;
-        }
-        break;
-    case kSetDataSize + kReplyOffset:
-        m_line.dataBits = value(2);
-        m_confirmed |= 2;
-        break;
-    case kSetParity + kReplyOffset:
-        for (const auto parity : {LineSettings::Parity::None, LineSettings::Parity::Odd,
-                                  LineSettings::Parity::Even, LineSettings::Parity::Mark,
-                                  LineSettings::Parity::Space})
-            if (parityCode(parity) == value(2))
-                m_line.parity = parity;
-        m_confirmed |= 4;
-        break;
-    case kSetStopSize + kReplyOffset:
-        for (const auto stop : {LineSettings::StopBits::One, LineSettings::StopBits::Two,
-                                LineSettings::StopBits::OneAndHalf})
-            if (stopSizeCode(stop) == value(2))
-                m_line.stopBits = stop;
-        m_confirmed |= 8;
-        break;
-    default:
-        break; // the line's and the modem's state, which the program does not use
+    /// The server has answered all four line settings.
+    bool lineAnswered() const
+    {
+        return std::all_of(m_answered.begin(), m_answered.end(),
+                           [](const QByteArray &a) { return !a.isEmpty(); });
     }
-}
+    /// ... with the values asked for.
+    bool lineAsAsked() const { return m_answered == m_asked; }
+
+    bool comPortAgreed = false;  ///< the server said DO COM-PORT-OPTION
+    bool comPortRefused = false; ///< the server said DONT COM-PORT-OPTION
+
+private:
+    /// A subnegotiation: the server's answer to a line setting, or news the program does
+    /// not use (the line's and the modem's state).
+    void answered(const QByteArray &sb)
+    {
+        const int setting = sb.size() >= 3 && static_cast<unsigned char>(sb.at(0)) ==
+                                                   kComPortOption
+                                ? static_cast<unsigned char>(sb.at(1)) - kReplyOffset - 1
+                                : -1;
+        if (setting >= 0 && setting < 4)
+            m_answered[setting] = sb.mid(2);
+    }
+
+    enum class State { Data, Command, Option, Sub, SubCommand } m_state = State::Data;
+    unsigned char m_command = 0;
+    QByteArray m_sub;
+    std::array<QByteArray, 4> m_asked;    ///< baud rate, data size, parity, stop size
+    std::array<QByteArray, 4> m_answered; ///< the same, as the server set them
+};
 
 // ---- connecting ------------------------------------------------------------------------
 
@@ -258,7 +215,7 @@ struct NetworkSerialLink::Attempt
     bool done = false;
     int fd = -1;
     QString error;
-    Telnet telnet;
+    std::unique_ptr<Telnet> telnet;
     std::function<void()> notify; ///< told of a connection made after open() returned
 
     ~Attempt()
@@ -270,13 +227,14 @@ struct NetworkSerialLink::Attempt
     void run(const NetworkPort &port)
     {
         QString why;
-        Telnet stream;
-        const int connected = connectTo(port, &stream, &why);
+        auto stream = port.protocol == NetworkPort::Protocol::Rfc2217 ? std::make_unique<Telnet>()
+                                                                      : nullptr;
+        const int connected = connectTo(port, stream.get(), &why);
         const std::lock_guard guard(lock);
         done = true;
         fd = connected;
         error = why;
-        telnet = stream;
+        telnet = std::move(stream);
         finished.notify_all();
         if (fd >= 0 && notify)
             notify();
@@ -305,8 +263,7 @@ struct NetworkSerialLink::Attempt
             return -1;
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        if (port.protocol == NetworkPort::Protocol::Rfc2217 &&
-            !negotiate(fd, stream, deadline, why)) {
+        if (stream && !negotiate(fd, stream, deadline, why)) {
             ::close(fd);
             return -1;
         }
@@ -326,8 +283,7 @@ struct NetworkSerialLink::Attempt
         if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
             error = errno;
             if (error == EINPROGRESS) {
-                short revents = 0;
-                if (waitFor(fd, POLLOUT, deadline, &revents) <= 0) {
+                if (waitFor(fd, POLLOUT, deadline) == 0) {
                     error = ETIMEDOUT;
                 } else {
                     socklen_t size = sizeof error;
@@ -358,30 +314,23 @@ struct NetworkSerialLink::Attempt
                 }
                 out.clear();
             }
-            if (stream->comPortRefused()) {
+            if (stream->comPortRefused) {
                 *why = QStringLiteral("the server does not take line settings (RFC 2217); a "
                                       "raw TCP port is named socket://HOST:PORT");
                 return false;
             }
-            if (stream->comPortAgreed() && !requested) {
-                out = Telnet::lineRequests(line);
+            if (stream->comPortAgreed && !requested) {
+                out = stream->requestLine(line);
                 requested = true;
                 continue;
             }
-            if (stream->linesConfirmed() == 0xF) {
-                if (!sameLine(stream->confirmedLine(), line))
+            if (stream->lineAnswered()) {
+                if (!stream->lineAsAsked())
                     qCWarning(lcSync).noquote()
-                        << QStringLiteral("%1: the server set the line to %2 baud, %3 data bits "
-                                          "where %4 baud, %5 data bits were asked")
-                               .arg(device)
-                               .arg(stream->confirmedLine().baudRate)
-                               .arg(stream->confirmedLine().dataBits)
-                               .arg(line.baudRate)
-                               .arg(line.dataBits);
+                        << device << "set its line otherwise than the settings ask";
                 return true;
             }
-            short revents = 0;
-            if (waitFor(fd, POLLIN, deadline, &revents) <= 0) {
+            if (waitFor(fd, POLLIN, deadline) == 0) {
                 *why = QStringLiteral("the server did not agree the line settings within %1 ms")
                            .arg(kConnectTimeoutMs);
                 return false;
@@ -431,7 +380,7 @@ bool NetworkSerialLink::open(const QString &device, const LineSettings &settings
         return false;
     }
     // An attempt for another port or other settings is let go; one for these goes on.
-    if (m_attempt && (m_attempt->device != device || !sameLine(m_attempt->line, settings))) {
+    if (m_attempt && (m_attempt->device != device || m_attempt->line != settings)) {
         const std::lock_guard guard(m_attempt->lock);
         m_attempt->notify = nullptr;
         m_attempt.reset();
@@ -462,26 +411,20 @@ bool NetworkSerialLink::open(const QString &device, const LineSettings &settings
     }
     const int fd = std::exchange(m_attempt->fd, -1);
     const QString attemptError = m_attempt->error;
-    const Telnet stream = m_attempt->telnet;
+    std::unique_ptr<Telnet> telnet = std::move(m_attempt->telnet);
     m_attempt->notify = nullptr;
     wait.unlock();
     m_attempt.reset();
     if (fd < 0)
         return fail(attemptError);
-    m_stream = stream;
-    adopt(fd, device, port->protocol == NetworkPort::Protocol::Rfc2217);
-    return true;
-}
-
-void NetworkSerialLink::adopt(int fd, const QString &device, bool telnet)
-{
     m_fd = fd;
     m_device = device;
-    m_telnet = telnet;
+    m_telnet = std::move(telnet);
     // The server's Telnet answers and the end of the connection arrive here, at once.
-    m_incoming = new QSocketNotifier(fd, QSocketNotifier::Read, &m_context);
+    m_incoming = new QSocketNotifier(m_fd, QSocketNotifier::Read, &m_context);
     QObject::connect(m_incoming, &QSocketNotifier::activated, &m_context,
                      [this] { readIncoming(); });
+    return true;
 }
 
 void NetworkSerialLink::readIncoming()
@@ -504,7 +447,7 @@ void NetworkSerialLink::readIncoming()
             return;
         }
         if (m_telnet) {
-            const QByteArray answer = m_stream.feed(QByteArray(buffer, int(n)));
+            const QByteArray answer = m_telnet->feed(QByteArray(buffer, int(n)));
             QString reason;
             if (!answer.isEmpty() && !sendAll(answer, 500, &reason))
                 return hangUp(QStringLiteral("hung up: %1").arg(reason));
@@ -515,8 +458,7 @@ void NetworkSerialLink::readIncoming()
 bool NetworkSerialLink::sendAll(const QByteArray &bytes, int timeoutMs, QString *reason)
 {
     const std::lock_guard guard(m_sending);
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (qsizetype done = 0; done < bytes.size();) {
         const ssize_t n = ::send(m_fd, bytes.constData() + done, size_t(bytes.size() - done),
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -531,9 +473,9 @@ bool NetworkSerialLink::sendAll(const QByteArray &bytes, int timeoutMs, QString 
             return false;
         }
         // The server reads nothing and its buffers are full: bounded, never a hang.
-        short revents = 0;
-        if (waitFor(m_fd, POLLOUT, deadline, &revents) <= 0) {
-            *reason = QStringLiteral("the server took no bytes within %1 ms").arg(msSince(start));
+        const short revents = waitFor(m_fd, POLLOUT, deadline);
+        if (revents == 0) {
+            *reason = QStringLiteral("the server took no bytes within %1 ms").arg(timeoutMs);
             return false;
         }
         if (revents & (POLLHUP | POLLERR)) {
@@ -570,6 +512,7 @@ void NetworkSerialLink::close()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_telnet.reset();
 }
 
 void NetworkSerialLink::setHangUpHandler(std::function<void(const QString &)> onHangUp)

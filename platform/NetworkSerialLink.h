@@ -35,42 +35,9 @@ public:
     void setHangUpHandler(std::function<void(const QString &reason)> onHangUp) override;
     void setReadyHandler(std::function<void()> onReady) override;
 
-    /// The Telnet stream of an RFC 2217 connection, both ways: the data escaped, the
-    /// server's option negotiation answered, its replies to the line settings collected.
-    class Telnet
-    {
-    public:
-        static constexpr unsigned char kComPortOption = 44;
-        /// `bytes` with each 0xFF doubled, as Telnet sends a data byte of that value.
-        static QByteArray escape(const QByteArray &bytes);
-        /// What the client says first: it will set the line, and asks for binary both ways.
-        static QByteArray greeting();
-        /// The four requests that set the line to `settings`.
-        static QByteArray lineRequests(const LineSettings &settings);
-        /// Reads what the server sent; returns what is to be answered.
-        QByteArray feed(const QByteArray &bytes);
-        /// The server agreed to line settings through RFC 2217 (it said DO COM-PORT-OPTION).
-        bool comPortAgreed() const { return m_comPortAgreed; }
-        /// The server refused them (DONT COM-PORT-OPTION).
-        bool comPortRefused() const { return m_comPortRefused; }
-        /// How many of the four line settings the server has confirmed, and the values.
-        int linesConfirmed() const { return m_confirmed; }
-        LineSettings confirmedLine() const { return m_line; }
-
-    private:
-        void subnegotiation(const QByteArray &sb);
-        enum class State { Data, Command, Option, Sub, SubCommand } m_state = State::Data;
-        unsigned char m_command = 0;
-        QByteArray m_sub;
-        bool m_comPortAgreed = false;
-        bool m_comPortRefused = false;
-        int m_confirmed = 0;
-        LineSettings m_line;
-    };
-
 private:
+    class Telnet;
     struct Attempt;
-    void adopt(int fd, const QString &device, bool telnet);
     void readIncoming();
     bool sendAll(const QByteArray &bytes, int timeoutMs, QString *reason);
 
@@ -80,8 +47,7 @@ private:
     std::function<void()> m_onReady;
     int m_fd = -1;
     QString m_device;
-    bool m_telnet = false;
-    Telnet m_stream;
+    std::unique_ptr<Telnet> m_telnet; ///< the connection's Telnet stream; none for socket://
     std::mutex m_sending; ///< the writer's frames and the answers to the server
     QSocketNotifier *m_incoming = nullptr;
 };
