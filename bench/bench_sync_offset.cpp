@@ -23,12 +23,10 @@
 #include "platform/DeviceOrNetworkLink.h"
 #include "platform/PosixSerialLink.h"
 #include "platform/RealTimeScheduling.h"
+#include "platform/ser2net.h"
 #include "stats.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sched.h>
 #include <termios.h>
 #include <time.h>
@@ -238,6 +236,21 @@ QString describeWithP90(QVector<double> values)
     return QStringLiteral("p90 %1  ").arg(p90, 8, 'f', 3) + describe(figuresOf(values));
 }
 
+/// The program's send path on `port` until `emulator` has timed its frames; their offsets.
+bool timeProgram(QCoreApplication &app, QProcess &emulator, const QString &port, int count,
+                 ThreadScheduling *scheduling, QVector<double> *out)
+{
+    ProgramPath path;
+    path.sync.setScheduling(scheduling);
+    if (!path.start(port, count))
+        return false;
+    QObject::connect(&emulator, &QProcess::finished, &app, &QCoreApplication::quit);
+    if (app.exec() != 0)
+        return false;
+    *out = absolute(offsets(emulator));
+    return true;
+}
+
 /// The busy PC: see the head of this file.
 int busyPc(QCoreApplication &app, const QString &emulatorProgram, int count)
 {
@@ -290,17 +303,11 @@ int busyPc(QCoreApplication &app, const QString &emulatorProgram, int count)
 
     const QString link = dir.filePath(QStringLiteral("program"));
     QProcess emulator;
-    if (!startEmulator(emulator, emulatorProgram, link, count, false, true))
-        return 1;
-    ProgramPath path;
     RealTimeScheduling scheduling;
-    path.sync.setScheduling(&scheduling);
-    if (!path.start(link, count))
+    QVector<double> program;
+    if (!startEmulator(emulator, emulatorProgram, link, count, false, true) ||
+        !timeProgram(app, emulator, link, count, &scheduling, &program))
         return 1;
-    QObject::connect(&emulator, &QProcess::finished, &app, &QCoreApplication::quit);
-    if (app.exec() != 0)
-        return 1;
-    const QVector<double> program = absolute(offsets(emulator));
 
     std::printf("  floor, normal priority     %s\n", qPrintable(describeWithP90(floorNormal)));
     std::printf("  floor, real-time priority  %s\n", qPrintable(describeWithP90(floorRealTime)));
@@ -317,41 +324,6 @@ int busyPc(QCoreApplication &app, const QString &emulatorProgram, int count)
 
 } // namespace
 
-/// ser2net on the loopback, from a TCP port of its own to `device`; its port, or 0.
-quint16 startSer2net(QProcess &server, const QString &device, bool rfc2217)
-{
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr *>(&address), size);
-    ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &size);
-    ::close(probe);
-    const quint16 port = ntohs(address.sin_port);
-    // -Y takes the configuration itself, '#' standing for a new line.
-    server.start(QStringLiteral("/usr/sbin/ser2net"),
-                 {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-Y"),
-                  QStringLiteral("connection: &display#  accepter: %1tcp,127.0.0.1,%2#"
-                                 "  connector: serialdev,%3,9600n81,local")
-                      .arg(rfc2217 ? QStringLiteral("telnet(rfc2217),") : QString())
-                      .arg(port)
-                      .arg(device)});
-    if (!server.waitForStarted()) {
-        std::fprintf(stderr, "bench: ser2net did not start (apt-get install ser2net)\n");
-        return 0;
-    }
-    for (int i = 0; i < 500; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&address), size) == 0;
-        ::close(fd);
-        if (up)
-            return port;
-        QThread::msleep(10);
-    }
-    return 0;
-}
-
 /// The program's frames through a device server, ser2net on the loopback between the
 /// program and the emulator's pseudo-terminal, as RFC 2217 and as raw TCP; beside them,
 /// the program on the pseudo-terminal itself.
@@ -367,27 +339,22 @@ int networkPorts(QCoreApplication &app, const QString &emulatorProgram, int coun
         QProcess emulator;
         if (!startEmulator(emulator, emulatorProgram, link, count, true))
             return 1;
-        QProcess server;
+        Ser2net server;
         QString port = link;
         if (!scheme.isEmpty()) {
-            const quint16 tcp = startSer2net(server, QFileInfo(link).symLinkTarget(),
-                                             scheme == QLatin1String("rfc2217"));
-            if (tcp == 0)
+            if (!server.start(QFileInfo(link).symLinkTarget(), scheme == QLatin1String("rfc2217"))) {
+                std::fprintf(stderr, "bench: ser2net did not start (apt-get install ser2net)\n");
                 return 1;
-            port = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(tcp);
+            }
+            port = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(server.port);
         }
-        ProgramPath path;
-        if (!path.start(port, count))
+        QVector<double> program;
+        if (!timeProgram(app, emulator, port, count, nullptr, &program))
             return 1;
-        QObject::connect(&emulator, &QProcess::finished, &app, &QCoreApplication::quit);
-        if (app.exec() != 0)
-            return 1;
-        server.kill();
-        server.waitForFinished();
         std::printf("  %-28s %s\n",
                     qPrintable(scheme.isEmpty() ? QStringLiteral("pseudo-terminal itself")
                                                 : scheme + QStringLiteral("://, ser2net")),
-                    qPrintable(describeWithP90(absolute(offsets(emulator)))));
+                    qPrintable(describeWithP90(program)));
         std::fflush(stdout);
     }
     return 0;
@@ -403,24 +370,22 @@ int main(int argc, char *argv[])
         QStringLiteral("emulator"), QStringLiteral("display-emulator"), QStringLiteral("path"));
     const QCommandLineOption countOption(QStringLiteral("count"), QStringLiteral("frames"),
                                          QStringLiteral("n"), QStringLiteral("200"));
+    const auto flag = [](const char *name, const char *help) {
+        return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help));
+    };
     // The emulator that times the program's frames reads without sleeping unless told
     // otherwise: on a virtual machine, waking its sleeping processor now and then costs a
     // few milliseconds that belong to the measurement, not to the program.
-    const QCommandLineOption sleepingReaderOption(
-        QStringLiteral("sleeping-reader"),
-        QStringLiteral("time the program's frames with a reader that sleeps between reads"));
-    const QCommandLineOption floorOnlyOption(
-        QStringLiteral("floor-only"),
-        QStringLiteral("time the floor writer alone, as the baseline of another measurement"));
-    const QCommandLineOption realTimeReaderOption(
-        QStringLiteral("realtime-reader"),
-        QStringLiteral("with --floor-only: a reader that waits in poll() at SCHED_FIFO 80"));
-    const QCommandLineOption busyPcOption(
-        QStringLiteral("busy-pc"),
-        QStringLiteral("measure on a busy PC: stress-ng running, real-time readers"));
-    const QCommandLineOption networkOption(
-        QStringLiteral("network"),
-        QStringLiteral("time the program through ser2net, as rfc2217:// and socket://"));
+    const QCommandLineOption sleepingReaderOption = flag(
+        "sleeping-reader", "time the program's frames with a reader that sleeps between reads");
+    const QCommandLineOption floorOnlyOption = flag(
+        "floor-only", "time the floor writer alone, as the baseline of another measurement");
+    const QCommandLineOption realTimeReaderOption = flag(
+        "realtime-reader", "with --floor-only: a reader that waits in poll() at SCHED_FIFO 80");
+    const QCommandLineOption busyPcOption =
+        flag("busy-pc", "measure on a busy PC: stress-ng running, real-time readers");
+    const QCommandLineOption networkOption =
+        flag("network", "time the program through ser2net, as rfc2217:// and socket://");
     parser.addOptions({emulatorOption, countOption, sleepingReaderOption, floorOnlyOption,
                        realTimeReaderOption, busyPcOption, networkOption});
     parser.process(app);
