@@ -294,28 +294,47 @@ private slots:
         QVERIFY(clock.wallNs() >= second.toMSecsSinceEpoch() * 1'000'000 - kFrameLineTimeNs);
     }
 
-    // A frame holds the system's precise timers from its request until it is written,
-    // dropped or the writer ends: held longer, they cost the whole machine power.
-    void preciseTimersAreHeldOnlyWhileAFrameWaits_data()
+    // The writer's thread asks for its scheduling itself, once, and the outcome is logged
+    // once: a user who sees a late display can tell why. A frame holds the system's
+    // precise timers from its request until it is written, dropped or the writer ends:
+    // held longer, they cost the whole machine power.
+    void theWritersThreadAsksForItsScheduling_data()
     {
-        QTest::addColumn<QString>("end");
-        QTest::newRow("written") << "written";
-        QTest::newRow("dropped") << "dropped";
-        QTest::newRow("writer ended") << "writer ended";
+        QTest::addColumn<bool>("realTime");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QString>("end"); ///< of the frame
+        QTest::newRow("granted, written")
+            << true << "frames are written at real-time priority (SCHED_FIFO 20)" << "written";
+        const QString refused =
+            "frames are written at normal priority, so a busy PC may make them late: not permitted";
+        QTest::newRow("refused, dropped") << false << refused << "dropped";
+        QTest::newRow("refused, writer ended") << false << refused << "writer ended";
     }
 
-    void preciseTimersAreHeldOnlyWhileAFrameWaits()
+    void theWritersThreadAsksForItsScheduling()
     {
+        QFETCH(bool, realTime);
+        QFETCH(QString, logged);
         QFETCH(QString, end);
         SystemClock clock;
         FakeLink link;
         link.portOpen = true;
         FakeScheduling scheduling;
+        scheduling.answer = {realTime, realTime ? "SCHED_FIFO 20" : "not permitted"};
+        // As the service logs: its information too.
+        QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
+        const auto defaultRules = qScopeGuard([] { QLoggingCategory::setFilterRules({}); });
         auto writer = std::make_unique<FrameWriter>(link, clock, FrameWriter::Threading::OwnThread);
+        QSignalSpy told(writer.get(), &FrameWriter::schedulingSet);
         QSignalSpy written(writer.get(), &FrameWriter::written);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("normal priority"));
+        QTest::ignoreMessage(realTime ? QtInfoMsg : QtWarningMsg, qPrintable(logged));
         writer->setScheduling(&scheduling);
         writer->request();
+        QTRY_COMPARE(told.count(), 1);
+        QCOMPARE(told.first().first().toBool(), realTime);
+        QCOMPARE(scheduling.asked, 1);
+        QVERIFY(scheduling.askedBy != std::this_thread::get_id());
+
         QTRY_COMPARE(scheduling.timersHeld.load(), 1);
         if (end == "written")
             QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, 3000);
@@ -325,40 +344,6 @@ private slots:
             writer.reset();
         QTRY_COMPARE(scheduling.timersLetGo.load(), 1);
         QCOMPARE(scheduling.timersHeld.load(), 1);
-    }
-
-    // The writer's thread asks for itself, once, and the outcome is logged once: a user
-    // who sees a late display can tell why.
-    void schedulingIsAskedOnceByTheWriter_data()
-    {
-        QTest::addColumn<bool>("realTime");
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("granted") << true
-                                 << "frames are written at real-time priority (SCHED_FIFO 20)";
-        QTest::newRow("refused") << false
-                                 << "frames are written at normal priority, so a busy PC may "
-                                    "make them late: not permitted";
-    }
-
-    void schedulingIsAskedOnceByTheWriter()
-    {
-        QFETCH(bool, realTime);
-        QFETCH(QString, logged);
-        SystemClock clock;
-        FakeLink link;
-        FakeScheduling scheduling;
-        scheduling.answer = {realTime, realTime ? "SCHED_FIFO 20" : "not permitted"};
-        // As the service logs: its information too.
-        QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
-        const auto defaultRules = qScopeGuard([] { QLoggingCategory::setFilterRules({}); });
-        FrameWriter writer(link, clock, FrameWriter::Threading::OwnThread);
-        QSignalSpy told(&writer, &FrameWriter::schedulingSet);
-        QTest::ignoreMessage(realTime ? QtInfoMsg : QtWarningMsg, qPrintable(logged));
-        writer.setScheduling(&scheduling);
-        QVERIFY(told.wait(3000));
-        QCOMPARE(told.first().first().toBool(), realTime);
-        QCOMPARE(scheduling.asked, 1);
-        QVERIFY(scheduling.askedBy != std::this_thread::get_id());
     }
 };
 
