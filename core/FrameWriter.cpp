@@ -69,9 +69,8 @@ FrameWriter::FrameWriter(SerialLink &link, const Clock &clock, Threading threadi
     : QObject(parent), m_link(link), m_clock(clock)
 {
     // The line of each frame written is made where it is reported, not on the writer's
-    // thread: at real-time priority, work after the write would hold the processor from
-    // the driver's own (a pseudo-terminal delivers from a kernel thread of normal
-    // priority on the same processor).
+    // thread, which goes back to sleep as soon as it has written: a thread at real-time
+    // priority does no work it need not do.
     connect(this, &FrameWriter::written, this,
             [](const QDateTime &second, int frames, qint64 lateNs, qint64 doneNs) {
                 qCDebug(lcSync).noquote()
