@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """The running program as a screen reader sees it, through the real accessibility bus.
 
-Run on a session bus of its own (dbus-run-session) with an X server: the bus starts the
-accessibility bus when the program asks for it. The program talks to a display emulator;
+Run on a session bus of its own (dbus-run-session), with an X server it starts for itself:
+the bus starts the accessibility bus when the program asks for it. The program talks to a
+display emulator;
 the check brings the window forward with a second start, reads its tree (roles and names), presses "SYNC NOW" through its
 action and waits for the frame, then opens the settings through the menu item's action
 and finds each box labelled by its label. With the argument "de" the program runs under
 LANG=de_DE.UTF-8 and every name is the German one.
 """
+import atexit
 import json
 import os
 import shutil
@@ -16,7 +18,15 @@ import sys
 import tempfile
 import time
 
-import pyatspi
+# An X server of the check's own: the accessibility bus is found through a property of the
+# X root window, which another test's clients on a shared X server (a GTK tray host) would
+# set to their own bus.
+_xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                          "-nolisten", "tcp"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+atexit.register(_xvfb.kill)
+os.environ["DISPLAY"] = ":" + _xvfb.stdout.readline().decode().strip()
+
+import pyatspi  # noqa: E402 (after the X server it is to use)
 
 DEADLINE_S = 30  # an upper bound for a loaded machine, never a wait of its own
 
