@@ -3,10 +3,10 @@
 
 Run on a session bus of its own (dbus-run-session), with an X server it starts for itself:
 the bus starts the accessibility bus when the program asks for it. The program talks to a
-display emulator;
-the check brings the window forward with a second start, reads its tree (roles and names), presses "SYNC NOW" through its
-action and waits for the frame, then opens the settings through the menu item's action
-and finds each box labelled by its label. With the argument "de" the program runs under
+display emulator; the check brings the window forward with a second start, reads its tree
+(roles and names), presses "SYNC NOW" through its action and waits for the frame, then
+opens the settings through the menu item's action and finds each box labelled by its
+label. With the argument "de" the program runs under
 LANG=de_DE.UTF-8 and every name is the German one.
 """
 import atexit
