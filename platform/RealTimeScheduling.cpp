@@ -44,11 +44,31 @@ qint64 threadId()
 #endif
 }
 
+QString scheduling()
+{
+#if defined(Q_OS_WIN)
+    const int priority = GetThreadPriority(GetCurrentThread());
+    return priority == THREAD_PRIORITY_TIME_CRITICAL
+               ? QStringLiteral("time-critical thread priority")
+               : QStringLiteral("thread priority %1").arg(priority);
+#elif defined(Q_OS_LINUX)
+    const int policy = ::sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
+    sched_param param{};
+    ::sched_getparam(0, &param);
+    const char *name = policy == SCHED_FIFO ? "SCHED_FIFO"
+                       : policy == SCHED_RR ? "SCHED_RR"
+                                            : "SCHED_OTHER";
+    return QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(param.sched_priority);
+#else
+    return QString();
+#endif
+}
+
 } // namespace
 
 RealTimeScheduling::Io RealTimeScheduling::systemIo()
 {
-    return {setFifo, threadId};
+    return {setFifo, threadId, scheduling};
 }
 
 RealTimeScheduling::RealTimeScheduling(Broker broker, Io io)
@@ -57,14 +77,9 @@ RealTimeScheduling::RealTimeScheduling(Broker broker, Io io)
 
 ThreadScheduling::Outcome RealTimeScheduling::makeCurrentThreadRealTime()
 {
-#ifdef Q_OS_WIN
-    const QString how = QStringLiteral("time-critical thread priority");
-#else
-    const QString how = QStringLiteral("SCHED_FIFO %1").arg(kPriority);
-#endif
     const int error = m_io.setFifo(kPriority);
     if (error == 0)
-        return {true, how};
+        return {true, m_io.scheduling()};
     QString why = QString::fromLocal8Bit(std::strerror(error));
     if (error == EPERM)
         why = QStringLiteral("the program may not set it itself (no CAP_SYS_NICE, and "
@@ -74,7 +89,7 @@ ThreadScheduling::Outcome RealTimeScheduling::makeCurrentThreadRealTime()
         return {false, why};
     QString brokerWhy;
     if (m_broker(m_io.threadId(), kPriority, &brokerWhy))
-        return {true, how + QStringLiteral(" through RealtimeKit")};
+        return {true, m_io.scheduling() + QStringLiteral(" through RealtimeKit")};
     return {false, why + QStringLiteral("; RealtimeKit: ") + brokerWhy};
 }
 

@@ -23,6 +23,9 @@ public:
         int (*setFifo)(int priority);
         /// The calling thread's kernel ID.
         qint64 (*threadId)();
+        /// The calling thread's scheduling as the system runs it ("SCHED_RR 20"): a broker
+        /// chooses its own policy and priority.
+        QString (*scheduling)();
     };
     static Io systemIo();
 

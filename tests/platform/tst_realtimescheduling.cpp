@@ -27,6 +27,13 @@ qint64 fakeThreadId()
     return 4711;
 }
 
+QString g_scheduling;
+
+QString fakeScheduling()
+{
+    return g_scheduling;
+}
+
 /// What a fresh thread gets, and whether the kernel then runs it SCHED_FIFO.
 QByteArray outcomeOnAThread()
 {
@@ -50,16 +57,23 @@ private slots:
     {
         QTest::addColumn<int>("kernel");
         QTest::addColumn<QString>("broker"); ///< empty: none; "yes": it grants; else its refusal
+        QTest::addColumn<QString>("runs");   ///< the scheduling the system then reports
         QTest::addColumn<bool>("realTime");
         QTest::addColumn<QString>("detail");
-        QTest::newRow("the kernel grants") << 0 << "" << true << "SCHED_FIFO 20";
+        QTest::newRow("the kernel grants") << 0 << ""
+                                           << "SCHED_FIFO 20" << true << "SCHED_FIFO 20";
         QTest::newRow("refused, no broker")
-            << EPERM << "" << false
+            << EPERM << ""
+            << "SCHED_OTHER 0" << false
             << "the program may not set it itself (no CAP_SYS_NICE, and RLIMIT_RTPRIO below 20)";
+        // RealtimeKit picks the policy (round-robin unless told otherwise): what the thread
+        // got is said, not what it asked for.
         QTest::newRow("refused, RealtimeKit grants")
-            << EPERM << "yes" << true << "SCHED_FIFO 20 through RealtimeKit";
+            << EPERM << "yes"
+            << "SCHED_RR 20" << true << "SCHED_RR 20 through RealtimeKit";
         QTest::newRow("refused, RealtimeKit not there")
-            << EPERM << "not there" << false
+            << EPERM << "not there"
+            << "SCHED_OTHER 0" << false
             << "the program may not set it itself (no CAP_SYS_NICE, and RLIMIT_RTPRIO below "
                "20); RealtimeKit: not there";
     }
@@ -68,9 +82,11 @@ private slots:
     {
         QFETCH(int, kernel);
         QFETCH(QString, broker);
+        QFETCH(QString, runs);
         QFETCH(bool, realTime);
         QFETCH(QString, detail);
         g_setFifoResult = kernel;
+        g_scheduling = runs;
         qint64 askedFor = 0;
         RealTimeScheduling::Broker ask;
         if (!broker.isEmpty())
@@ -80,7 +96,8 @@ private slots:
                 return broker == QLatin1String("yes") && priority == 20;
             };
         const ThreadScheduling::Outcome got =
-            RealTimeScheduling(ask, {fakeSetFifo, fakeThreadId}).makeCurrentThreadRealTime();
+            RealTimeScheduling(ask, {fakeSetFifo, fakeThreadId, fakeScheduling})
+                .makeCurrentThreadRealTime();
         QCOMPARE(got.realTime, realTime);
         QCOMPARE(got.detail, detail);
         QCOMPARE(askedFor, broker.isEmpty() ? 0 : 4711);
