@@ -166,8 +166,16 @@ void PortKeeper::watchForDevice(const QString &device)
             return; // kept as it is: an event between a removal and an addition is lost
         if (!watched.isEmpty())
             m_deviceWatch->removePaths(watched);
-        if (folder.isEmpty() || !m_deviceWatch->addPath(folder))
+        if (folder.isEmpty())
             return;
+        // A folder that went between the look and the watch (udev removing it with the
+        // device) leaves the one above it to watch; one that stays and cannot be watched
+        // (the system's limit of watches) leaves the periodic retry.
+        if (!m_deviceWatch->addPath(folder)) {
+            qCDebug(lcSync).noquote() << "cannot watch" << folder;
+            if (QFileInfo(folder).isDir())
+                return;
+        }
     }
 }
 

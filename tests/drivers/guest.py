@@ -71,6 +71,7 @@ class Program:
             os.chown(env["XDG_RUNTIME_DIR"], int(user), int(user))
         self.process = subprocess.Popen(command, env=env, stderr=subprocess.PIPE, text=True)
         self.lines = queue.Queue()
+        self.seen = []  # the lines read so far by wait_for
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
@@ -85,6 +86,7 @@ class Program:
                 line = self.lines.get(timeout=left)
             except queue.Empty:
                 break
+            self.seen.append(line)
             if re.search(pattern, line):
                 if " sent " in f" {line} ":
                     say("sent", line.split(" sent ", 1)[1].split(" for ")[0].replace(" ", ""))
@@ -151,6 +153,7 @@ def test_uart():
 def unplug_and_plug(program, cycle):
     """One cycle; the host unplugs and plugs the adapter as told and times both."""
     say("unplug", cycle)
+    first_line = len(program.seen)
     check(program.wait_for(r"hung up", 10), f"cycle {cycle}: the hang-up was not reported")
     say("hungup", cycle)
     # udev takes /dev/serial away with the last adapter: the replug is to find it anyway.
@@ -158,7 +161,11 @@ def unplug_and_plug(program, cycle):
     while os.path.exists("/dev/serial") and time.monotonic() < deadline:
         time.sleep(0.01)
     say("plug", cycle, "serial-folder", "present" if os.path.exists("/dev/serial") else "gone")
+    plugged = time.monotonic()
     check(program.wait_for(r"port open", 10), f"cycle {cycle}: the port was not opened again")
+    if time.monotonic() - plugged > 2:  # the program's own account of a late return
+        for line in program.seen[first_line:]:
+            say("log", line)
     say("opened", cycle)
     check(program.wait_for(r"\bsent ", 10), f"cycle {cycle}: no frame after the replug")
     say("reopened", cycle)
