@@ -8,6 +8,7 @@
 #include "core/TimeFrame.h"
 
 #include <chrono>
+#include <thread>
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
@@ -258,6 +259,10 @@ void FrameWriter::writeDue()
     const bool ok = m_link.write(frames, &error);
     const qint64 doneNs = m_clock.monotonicNs() - (monoNow - lateNs);
     writing.unlock();
+    // The processor goes to the driver first: a driver that hands the bytes on from a
+    // kernel worker (a pseudo-terminal's does) has it woken on this processor, where it
+    // runs at once when this thread steps aside, and only after the report below if not.
+    std::this_thread::yield();
     if (!ok) {
         qCWarning(lcSync).noquote() << "write failed:" << error;
         emit failed(error);
