@@ -47,10 +47,7 @@ qint64 threadId()
 QString scheduling()
 {
 #if defined(Q_OS_WIN)
-    const int priority = GetThreadPriority(GetCurrentThread());
-    return priority == THREAD_PRIORITY_TIME_CRITICAL
-               ? QStringLiteral("time-critical thread priority")
-               : QStringLiteral("thread priority %1").arg(priority);
+    return QStringLiteral("time-critical thread priority"); // only the program sets it
 #elif defined(Q_OS_LINUX)
     const int policy = ::sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
     sched_param param{};
