@@ -7,6 +7,7 @@
 #include "core/MainView.h"
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
+#include "platform/DeviceFolderWatch.h"
 #include "platform/RealTimeScheduling.h"
 #include "platform/ProfileFile.h"
 #include "platform/SerialPorts.h"
@@ -61,6 +62,8 @@ int runService(const QString &settingsPath)
     status->setPort(loaded.settings->commPort);
     Synchroniser sync(*link, clock, *status);
     sync.setClockSource(&clockSource);
+    DeviceFolderWatch deviceWatch;
+    sync.setDeviceWatch(&deviceWatch);
     // The unit grants the priority through RLIMIT_RTPRIO; nobody else is asked.
     RealTimeScheduling scheduling;
     sync.setScheduling(&scheduling);

@@ -3,6 +3,7 @@
 #include "app/SingleInstance.h"
 #include "core/Clock.h"
 #include "platform/AutostartStore.h"
+#include "platform/DeviceFolderWatch.h"
 #include "platform/LogOutput.h"
 #include "platform/ProfileFile.h"
 #include "platform/RealTimeScheduling.h"
@@ -103,6 +104,8 @@ int main(int argc, char *argv[])
     WindowParts parts{*link,         clock,        runAtLogin,
                       settingsStore, messageBoxes, [] { return SerialPorts::available(); }};
     parts.clockSource = &clockSource;
+    DeviceFolderWatch deviceWatch;
+    parts.deviceWatch = &deviceWatch;
     // A desktop user may not set real-time priority; RealtimeKit may, as for sound.
 #ifdef Q_OS_LINUX
     RealTimeScheduling scheduling(RealtimeKit::makeThreadRealTime);

@@ -1,29 +1,25 @@
 #include "core/PortKeeper.h"
 
 #include "core/Clock.h"
+#include "core/DeviceWatch.h"
 #include "core/LineSettings.h"
 #include "core/Log.h"
 #include "core/PortNames.h"
 #include "core/SerialLink.h"
 #include "core/TimeFrame.h"
 
-#include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QTimer>
 
 #include <algorithm>
 
 PortKeeper::PortKeeper(SerialLink &link, const Clock &clock, QObject *parent)
-    : QObject(parent), m_link(link), m_clock(clock), m_deviceWatch(new QFileSystemWatcher(this)),
-      m_soonRetry(new QTimer(this))
+    : QObject(parent), m_link(link), m_clock(clock), m_soonRetry(new QTimer(this))
 {
     m_link.setHangUpHandler([this](const QString &reason) {
         if (m_link.isOpen())
             emit hungUp(reason);
     });
     m_link.setReadyHandler([this] { mayBeBack(QStringLiteral("answered")); });
-    connect(m_deviceWatch, &QFileSystemWatcher::directoryChanged, this,
-            &PortKeeper::deviceFolderChanged);
     m_soonRetry->setSingleShot(true);
     connect(m_soonRetry, &QTimer::timeout, this, [this] { mayBeBack(QString()); });
 }
@@ -35,6 +31,15 @@ void PortKeeper::mayBeBack(const QString &news)
     if (!news.isEmpty())
         qCInfo(lcSync).noquote() << QStringLiteral("%1 %2: reconnecting").arg(m_device, news);
     emit deviceReturned();
+}
+
+void PortKeeper::setDeviceWatch(DeviceWatch *watch)
+{
+    if (m_deviceWatch)
+        m_deviceWatch->setAppearedHandler({});
+    m_deviceWatch = watch;
+    if (watch)
+        watch->setAppearedHandler([this] { mayBeBack(QStringLiteral("appeared")); });
 }
 
 void PortKeeper::setSettings(const Settings &settings)
@@ -70,7 +75,8 @@ bool PortKeeper::open()
     watchForDevice(m_device);
     // A device that is there and still refused (ENXIO or EIO while its driver binds) may
     // see no further event in its folder: a /dev/serial/by-id link is made once.
-    planSoonRetry(PortNames::networkPort(m_device) || QFileInfo::exists(m_device));
+    planSoonRetry(PortNames::networkPort(m_device) ||
+                  (m_deviceWatch && m_deviceWatch->isPresent(m_device)));
     return false;
 }
 
@@ -118,27 +124,6 @@ bool PortKeeper::dueForRetry() const
            m_clock.monotonicNs() - m_lastAttemptNs >= kRetrySeconds * 1'000'000'000LL;
 }
 
-namespace {
-
-/// The folder `device` appears in (/dev, /dev/serial/by-id, the folder of a link), or the
-/// nearest one above it that exists; empty for none.
-QString nearestFolder(const QString &device)
-{
-    // A port not named by a path (a network port, a Windows COM port) has none.
-    if (!QFileInfo(device).isAbsolute())
-        return QString();
-    for (QFileInfo folder(QFileInfo(device).absolutePath()); !folder.filePath().isEmpty();
-         folder = QFileInfo(folder.absolutePath())) {
-        if (folder.isDir())
-            return folder.filePath();
-        if (folder.isRoot())
-            break;
-    }
-    return QString();
-}
-
-} // namespace
-
 void PortKeeper::planSoonRetry(bool due)
 {
     if (!due) {
@@ -155,35 +140,6 @@ void PortKeeper::planSoonRetry(bool due)
 
 void PortKeeper::watchForDevice(const QString &device)
 {
-    // Folders on the way come and go with the device (udev removes /dev/serial with the
-    // last adapter and makes it again with the next): the watch follows the path down as
-    // each appears. A folder made before its parent's watch saw it is found by looking
-    // again once the watch is set.
-    for (int depth = 0; depth < 32; ++depth) {
-        const QString folder = nearestFolder(device);
-        const QStringList watched = m_deviceWatch->directories();
-        if (watched == QStringList{folder} || (folder.isEmpty() && watched.isEmpty()))
-            return; // kept as it is: an event between a removal and an addition is lost
-        if (!watched.isEmpty())
-            m_deviceWatch->removePaths(watched);
-        if (folder.isEmpty())
-            return;
-        // A folder that went between the look and the watch (udev removing it with the
-        // device) leaves the one above it to watch; one that stays and cannot be watched
-        // (the system's limit of watches) leaves the periodic retry.
-        if (!m_deviceWatch->addPath(folder)) {
-            qCDebug(lcSync).noquote() << "cannot watch" << folder;
-            if (QFileInfo(folder).isDir())
-                return;
-        }
-    }
-}
-
-void PortKeeper::deviceFolderChanged()
-{
-    if (m_link.isOpen() || !mayOpen() || m_device.isEmpty())
-        return;
-    watchForDevice(m_device);
-    if (QFileInfo::exists(m_device))
-        mayBeBack(QStringLiteral("appeared"));
+    if (m_deviceWatch)
+        m_deviceWatch->watch(device);
 }

@@ -6,7 +6,7 @@
 #include <QString>
 
 class Clock;
-class QFileSystemWatcher;
+class DeviceWatch;
 class QTimer;
 class SerialLink;
 
@@ -29,7 +29,10 @@ public:
 
     /// The port and line settings the next open uses.
     void setSettings(const Settings &settings);
-    /// Opens the port. On failure the reason is kept and the device's folder watched.
+    /// Where the port keeper watches for a device that went away to come back; null: it
+    /// does not watch, and the periodic retry finds it. `watch` outlives the keeper.
+    void setDeviceWatch(DeviceWatch *watch);
+    /// Opens the port. On failure the reason is kept and the device watched for.
     bool open();
     bool isOpen() const;
     /// Closes the port for `reason` (empty: closed on purpose) and watches for the device.
@@ -50,6 +53,8 @@ public:
     bool mayOpen() const { return m_wanted && !m_lent; }
     /// True when a port that may be opened is closed and was last tried long enough ago.
     bool dueForRetry() const;
+    /// The timer of the soon tries; running while one is planned.
+    const QTimer *soonRetry() const { return m_soonRetry; }
 
 signals:
     /// The open device hung up: the port is to be closed for `reason`.
@@ -60,7 +65,6 @@ signals:
 
 private:
     void watchForDevice(const QString &device);
-    void deviceFolderChanged();
     /// The port may be back (`news` says how, for the log): it is to be tried again.
     void mayBeBack(const QString &news);
     /// Plans the next soon try of the port; stops the tries when `due` is false.
@@ -75,7 +79,7 @@ private:
     qint64 m_lastAttemptNs = 0; ///< monotonic time the port was last tried
     bool m_wanted = false;
     bool m_lent = false;
-    QFileSystemWatcher *m_deviceWatch;
+    DeviceWatch *m_deviceWatch = nullptr;
     QTimer *m_soonRetry;
     qint64 m_awaySinceNs = -1; ///< monotonic time the first soon try was planned; -1: none
 };

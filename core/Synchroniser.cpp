@@ -42,6 +42,11 @@ void Synchroniser::setScheduling(ThreadScheduling *scheduling)
     m_writer->setScheduling(scheduling);
 }
 
+void Synchroniser::setDeviceWatch(DeviceWatch *watch)
+{
+    m_port->setDeviceWatch(watch);
+}
+
 void Synchroniser::setClockSource(const ClockSource *source)
 {
     m_watch->setSource(source);

@@ -10,6 +10,7 @@ class ThreadScheduling;
 class ClockTicker;
 class ClockWatch;
 class Clock;
+class DeviceWatch;
 class MainView;
 class MinuteSchedule;
 class PortKeeper;
@@ -50,6 +51,8 @@ public:
     void setClockSource(const ClockSource *source);
     /// Where the frame writer asks for real-time scheduling; null: it does not ask.
     void setScheduling(ThreadScheduling *scheduling);
+    /// Where the port keeper watches for a device that went away; null: it does not watch.
+    void setDeviceWatch(DeviceWatch *watch);
 
     PortKeeper &port() const { return *m_port; }
     FrameWriter &writer() const { return *m_writer; }

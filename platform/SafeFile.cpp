@@ -293,10 +293,11 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
 
     if (exists) {
         // The group is kept where the user may give it (a member of the file's group);
-        // the mode is kept always.
+        // the permissions are kept always, never a set-user or set-group bit: a settings
+        // file is no program, and a planted bit would follow it into every save.
         if (::fchown(out.fd, uid_t(-1), existing.st_gid) != 0 && errno != EPERM)
             return abandon(QStringLiteral("cannot be written"));
-        if (::fchmod(out.fd, existing.st_mode & 07777) != 0)
+        if (::fchmod(out.fd, existing.st_mode & 01777) != 0)
             return abandon(QStringLiteral("cannot be written"));
     }
     for (qsizetype done = 0; done < data.size();) {

@@ -55,8 +55,8 @@ public:
     /// Replaces the file with `data`: a new file beside it is written, flushed to the disk
     /// and renamed into place, and the folder flushed, each step checked, so the old file
     /// stays whole until the new one is. A link or anything but a regular file found at
-    /// the file's entry is refused, never written through. The file keeps its mode and
-    /// group. Returns false with `reason` (without the path) when anything fails; the old
+    /// the file's entry is refused, never written through. The file keeps its group and its
+    /// mode, less set-user and set-group bits. Returns false with `reason` (without the path) when anything fails; the old
     /// file is then untouched.
     bool replace(const QByteArray &data, QString *reason, const Io &io = systemIo());
 

@@ -49,6 +49,7 @@ frmMain::frmMain(const WindowParts &parts, QWidget *parent)
 {
     m_core->setClockSource(parts.clockSource);
     m_core->setScheduling(parts.scheduling);
+    m_core->setDeviceWatch(parts.deviceWatch);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("KV7R/9R Orvantide"));
     setWindowIcon(clockIcon());

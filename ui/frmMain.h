@@ -10,6 +10,7 @@
 #include <functional>
 
 class Clock;
+class DeviceWatch;
 class ClockSource;
 class MessageBoxes;
 class QLabel;
@@ -40,6 +41,8 @@ struct WindowParts
     const ClockSource *clockSource = nullptr;
     /// Where the frame writer asks for real-time priority; null: it does not ask.
     ThreadScheduling *scheduling = nullptr;
+    /// Where the port keeper watches for a device that went away; null: it does not watch.
+    DeviceWatch *deviceWatch = nullptr;
 };
 
 /// The main window: the running clock, the status line and "SYNC NOW". A thin shell that

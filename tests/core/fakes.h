@@ -4,6 +4,7 @@
 
 #include "core/Clock.h"
 #include "core/ClockWatch.h"
+#include "core/DeviceWatch.h"
 #include "core/FrameWriter.h"
 #include "core/MainView.h"
 #include "core/SerialLink.h"
@@ -90,6 +91,18 @@ public:
     void advanceMs(qint64 ms) { advanceNs(ms * 1'000'000); }
     /// The PC clock is set: only the wall clock moves.
     void set(const QTime &time) { wall = QDateTime(wall.date(), time); }
+};
+
+/// A device that is there or not, as the test says.
+class FakeDeviceWatch : public DeviceWatch
+{
+public:
+    bool present = false;
+    QString watched; ///< the device last watched for
+
+    void watch(const QString &device) override { watched = device; }
+    bool isPresent(const QString &) const override { return present; }
+    void setAppearedHandler(std::function<void()>) override {}
 };
 
 /// Lets time pass up to the slot of the waiting frames and writes them.

@@ -315,6 +315,43 @@ private slots:
         QCOMPARE(m_link.opened.size(), 4);
     }
 
+    void soonRetriesGrowWithTheTimeAway_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<int>("awaySeconds");
+        QTest::addColumn<int>("waitMs"); ///< -1: no soon try
+        QTest::newRow("just refused") << true << 0 << 300;
+        QTest::newRow("a tenth of 8 s away") << true << 8 << 800;
+        QTest::newRow("a tenth of 40 s away") << true << 40 << 4000;
+        QTest::newRow("at most 5 s") << true << 600 << 5000;
+        QTest::newRow("not there: left to its watch") << false << 0 << -1;
+    }
+
+    // A device that is there but refuses its open (its driver still binding) is tried
+    // again after a tenth of the time since it was first refused, from 0.3 s to 5 s, until
+    // it opens.
+    void soonRetriesGrowWithTheTimeAway()
+    {
+        QFETCH(bool, present);
+        QFETCH(int, awaySeconds);
+        QFETCH(int, waitMs);
+        FakeDeviceWatch watch;
+        watch.present = present;
+        m_sync->setDeviceWatch(&watch);
+        m_link.openError = QStringLiteral("Could not open /dev/x: Input/output error");
+        QCOMPARE(m_sync->start(settingsFor(testDevice("/dev/x"))),
+                 Synchroniser::StartUpResult::PortNotOpen);
+        QCOMPARE(watch.watched, testDevice("/dev/x"));
+        m_clock.advanceMs(qint64(awaySeconds) * 1000);
+        QVERIFY(!m_sync->port().open());
+        const QTimer *soon = m_sync->port().soonRetry();
+        QCOMPARE(soon->isActive() ? soon->interval() : -1, waitMs);
+        m_link.openError.clear();
+        QVERIFY(m_sync->port().open());
+        QVERIFY(!soon->isActive());
+        QCOMPARE(watch.watched, QString());
+    }
+
     // A hang-up closes the port at once and says why; the waiting frame is dropped.
     void hangUpClosesThePort()
     {

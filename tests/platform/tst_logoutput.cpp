@@ -1,8 +1,11 @@
-// The log's lines as the journal and a terminal read them.
+// The log's lines as the journal and a terminal read them, and a reader that takes none.
 
 #include "platform/LogOutput.h"
 
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 class tst_LogOutput : public QObject
 {
@@ -40,6 +43,34 @@ private slots:
                                        at),
                  line);
     }
+
+#ifdef Q_OS_LINUX
+    // A reader of standard error that takes nothing holds up no message: one line is in
+    // its write, 512 wait, and the rest are dropped and counted.
+    void aStalledReaderKeepsAtMost512Lines()
+    {
+        int pipeEnds[2];
+        QCOMPARE(pipe2(pipeEnds, O_CLOEXEC), 0);
+        // The smallest pipe, and lines longer than it: the first write never ends.
+        QVERIFY(fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096) >= 0);
+        const int savedError = dup(2);
+        QCOMPARE(dup2(pipeEnds[1], 2), 2);
+        const QtMessageHandler testsHandler = qInstallMessageHandler(nullptr);
+        LogOutput::install();
+        const QString line(5000, QLatin1Char('x'));
+        for (int i = 0; i < 1000; ++i)
+            qWarning("%s", qPrintable(line));
+        const quint64 dropped = LogOutput::dropped();
+        qInstallMessageHandler(testsHandler);
+        ::close(pipeEnds[0]); // the reader goes: the writer drains the queue into EPIPE
+        LogOutput::flush(10000);
+        dup2(savedError, 2);
+        ::close(savedError);
+        ::close(pipeEnds[1]);
+        // The writer may not yet have taken the first line off the queue when it filled.
+        QVERIFY2(dropped == 1000 - 513 || dropped == 1000 - 512, qPrintable(QString::number(dropped)));
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(tst_LogOutput)

@@ -211,7 +211,7 @@ private slots:
     // A member of the settings group can change the shared folder while another member's
     // program runs with --settings naming a file in it. Run as two real users: whatever
     // the other plants, the user's own file (mode 600, in a folder of mode 700) is never
-    // written, and the refusal names the link.
+    // read by a reload nor written by a save, and both refuse the link.
     void othersLinksAreRefused()
     {
         QFETCH(QString, link);
@@ -259,16 +259,22 @@ private slots:
                 QString why;
                 file.read(nullptr, &why); // start-up
                 pause();
-                return file.replace(kNew, &why) ? QByteArray("written") : why.toUtf8();
+                // A reload, then a save.
+                const QByteArray reread = file.read(nullptr, &why) ? "read" : why.toUtf8();
+                return reread + '\n' +
+                       (file.replace(kNew, &why) ? QByteArray("written") : why.toUtf8());
             },
             afterStart ? std::function<void()>(plant) : std::function<void()>());
 
         if (written) {
-            QCOMPARE(reason, QByteArray("written"));
+            QCOMPARE(reason, QByteArray("read\nwritten"));
             QCOMPARE(readFile(victim), kNew);
             return;
         }
-        QVERIFY2(reason.contains(name(planted)), reason.constData());
+        // A reload names the link it refuses, a save the settings file it leads from.
+        const QList<QByteArray> refusals = reason.split('\n');
+        QVERIFY2(refusals.value(0).contains("link"), reason.constData());
+        QVERIFY2(refusals.value(1).contains(name(planted)), reason.constData());
         QCOMPARE(readFile(victim), kOld);
         QCOMPARE(filesIn(home), QStringList{"hall.ini"});
     }
@@ -352,18 +358,30 @@ private slots:
         QCOMPARE(filesIn(dir.path()), QStringList{"orvtide.ini"});
     }
 
-    void replacementKeepsModeAndWritesNewFiles()
+    void replacementKeepsTheMode_data()
     {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("group-writable") << 0664 << 0664;
+        QTest::newRow("the owner's alone") << 0600 << 0600;
+        QTest::newRow("set-user and set-group bits are never copied") << 06775 << 0775;
+    }
+
+    // A replacement has the file's mode, less what would let it run as its owner or group.
+    void replacementKeepsTheMode()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, kept);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("orvtide.ini"));
         QVERIFY(SafeFile::replace(path, kOld, nullptr));
         QCOMPARE(readFile(path), kOld);
-        QCOMPARE(chmod(name(path).constData(), 0664), 0);
+        QCOMPARE(chmod(name(path).constData(), mode_t(mode)), 0);
         QVERIFY(SafeFile::replace(path, kNew, nullptr));
         QCOMPARE(readFile(path), kNew);
         struct stat st;
         QCOMPARE(stat(name(path).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 07777, mode_t(0664));
+        QCOMPARE(int(st.st_mode & 07777), kept);
     }
 };
 

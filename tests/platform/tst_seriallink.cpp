@@ -7,6 +7,7 @@
 #include "core/PortNames.h"
 #include "core/Synchroniser.h"
 #include "core/TimeFrame.h"
+#include "platform/DeviceFolderWatch.h"
 #include "platform/PosixSerialLink.h"
 #include "platform/SerialPorts.h"
 
@@ -431,6 +432,8 @@ private slots:
         FakeClock clock; // stands still: the 10-second retry never comes due
         RecordingView view;
         Synchroniser sync(link, clock, view, FrameWriter::Threading::Caller);
+        DeviceFolderWatch watch;
+        sync.setDeviceWatch(&watch);
         QCOMPARE(sync.start(settingsFor(path)), Synchroniser::StartUpResult::Started);
         reachSlot(sync.writer(), clock);
         QCOMPARE(first->read(6).size(), 6);
