@@ -1,7 +1,7 @@
 #include "app/Service.h"
 
 #include "app/CommandLine.h"
-#include "app/SingleInstance.h"
+#include "platform/SingleInstance.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainView.h"

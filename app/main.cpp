@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Service.h"
-#include "app/SingleInstance.h"
+#include "platform/SingleInstance.h"
 #include "core/Clock.h"
 #include "platform/AutostartStore.h"
 #include "platform/DeviceFolderWatch.h"
@@ -55,6 +55,7 @@ void endedInsideEventLoop()
 int main(int argc, char *argv[])
 {
     LogOutput::install();
+    PortNames::setNaming(&systemPortNaming());
 
     // Before the application object, which needs a display: --help works without one.
     const CommandLine commandLine = CommandLine::parse(argc, argv);

@@ -4,10 +4,12 @@
 #include "app/CommandLine.h"
 #include "app/Service.h"
 #include "platform/LogOutput.h"
+#include "platform/SerialPorts.h"
 
 int main(int argc, char *argv[])
 {
     LogOutput::install();
+    PortNames::setNaming(&systemPortNaming());
     // --headless is what this program always does; it is accepted for the same command
     // lines as the windowed program's.
     const CommandLine commandLine = CommandLine::parse(argc, argv);

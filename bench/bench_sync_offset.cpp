@@ -23,6 +23,7 @@
 #include "platform/DeviceOrNetworkLink.h"
 #include "platform/PosixSerialLink.h"
 #include "platform/RealTimeScheduling.h"
+#include "platform/SerialPorts.h"
 #include "platform/ser2net.h"
 #include "stats.h"
 
@@ -362,6 +363,7 @@ int networkPorts(QCoreApplication &app, const QString &emulatorProgram, int coun
 
 int main(int argc, char *argv[])
 {
+    PortNames::setNaming(&systemPortNaming());
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync=true"));
     qInstallMessageHandler(collectLog);

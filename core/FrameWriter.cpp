@@ -8,29 +8,12 @@
 #include "core/TimeFrame.h"
 
 #include <chrono>
-#include <thread>
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
 constexpr qint64 kNsPerMs = 1'000'000;
-/// The thread sleeps until this long before the write and waits out the rest awake: a
-/// sleeper is woken up some tens of microseconds late on a quiet Linux machine, and up to
-/// most of a millisecond on a busy one, even at real-time priority; Windows wakes it at
-/// its timer's next tick, up to 16 ms late. A millisecond awake for each frame is a
-/// thousandth of a processor while frames go out every second, and nothing between them.
-/// With the timers made precise while a frame waits, Windows wakes it within a
-/// millisecond or two.
-#ifdef Q_OS_WIN
-constexpr qint64 kAwakeNs = 20 * kNsPerMs;
-constexpr qint64 kPreciseAwakeNs = 3 * kNsPerMs;
-#else
-constexpr qint64 kAwakeNs = kNsPerMs;
-constexpr qint64 kPreciseAwakeNs = kNsPerMs;
-#endif
 /// The awake wait never lasts longer than this beyond its start, whatever the clock says.
 constexpr qint64 kMaxAwakeBeyondNs = 2 * kNsPerMs;
 
@@ -131,11 +114,17 @@ void FrameWriter::cancel()
     const std::lock_guard wait(m_writing);
 }
 
+qint64 FrameWriter::awakeNs(bool timersPrecise) const
+{
+    return m_scheduling ? m_scheduling->awakeNs(timersPrecise) : ThreadScheduling::kDefaultAwakeNs;
+}
+
 void FrameWriter::planSlot()
 {
     // Planned with a lead of nothing: the thread needs no head start, only the awake wait.
     const ClockReading now = readTogether(m_clock);
-    const SyncSlot slot = nextSyncSlot(now.monoNs + now.offsetNs, m_frameLineTimeNs, kAwakeNs);
+    const SyncSlot slot = nextSyncSlot(now.monoNs + now.offsetNs, m_frameLineTimeNs,
+                                       awakeNs(false));
     m_pendingSecond = slot.second;
     m_writeAtNs = now.monoNs + slot.delayNs;
     m_plannedClockNs = now.offsetNs;
@@ -155,11 +144,6 @@ qint64 FrameWriter::nsUntilWrite() const
 
 void FrameWriter::run()
 {
-#ifdef Q_OS_LINUX
-    // Woken to the microsecond: the default timer slack lets the kernel wake a sleeper up
-    // to 50 us late, to save power.
-    ::prctl(PR_SET_TIMERSLACK, 1UL);
-#endif
     std::unique_lock lock(m_state);
     // Precise timers are held while a frame waits, from its request to its write or drop,
     // and given back to whoever gave them.
@@ -178,6 +162,7 @@ void FrameWriter::run()
             // Real-time priority for the short wait and the write: the thread sleeps all
             // but a millisecond at each frame, so it can never starve the PC.
             lock.unlock();
+            scheduling->wakeOnTime();
             const ThreadScheduling::Outcome got = scheduling->makeCurrentThreadRealTime();
             if (got.realTime)
                 qCInfo(lcSync).noquote()
@@ -204,8 +189,8 @@ void FrameWriter::run()
             holdTimers(m_scheduling, true);
             continue;
         }
-        const qint64 awakeNs = timersPrecise ? kPreciseAwakeNs : kAwakeNs;
-        const qint64 sleepNs = m_writeAtNs - awakeNs - m_clock.monotonicNs();
+        const qint64 awake = awakeNs(timersPrecise);
+        const qint64 sleepNs = m_writeAtNs - awake - m_clock.monotonicNs();
         if (sleepNs > 0) {
             // An absolute deadline on the monotonic clock: a request, a cancel or the end
             // wakes the thread sooner, and it looks again.
@@ -217,7 +202,7 @@ void FrameWriter::run()
         // meanwhile never waits for it.
         const qint64 writeAtNs = m_writeAtNs;
         lock.unlock();
-        const qint64 awakeUntil = m_clock.monotonicNs() + awakeNs + kMaxAwakeBeyondNs;
+        const qint64 awakeUntil = m_clock.monotonicNs() + awake + kMaxAwakeBeyondNs;
         while (m_clock.monotonicNs() < writeAtNs && m_clock.monotonicNs() < awakeUntil) {
         }
         writeDue();

@@ -68,6 +68,8 @@ signals:
 private:
     void run();
     void planSlot(); ///< with m_state held
+    /// How long the thread waits awake before a write; with m_state held.
+    qint64 awakeNs(bool timersPrecise) const;
 
     SerialLink &m_link;
     const Clock &m_clock;

@@ -4,28 +4,38 @@
 
 #include <QRegularExpression>
 
+namespace {
+
+/// Names nothing: what the rules follow before the platform's naming is set.
+class NoNaming : public PortNaming
+{
+public:
+    bool isDevicePath(const QString &) const override { return false; }
+    QString deviceForNumber(int) const override { return QString(); }
+    QString exampleDevice() const override { return QString(); }
+    QString whyNoNetworkPorts() const override { return QString(); }
+};
+
+const NoNaming g_noNaming;
+const PortNaming *g_naming = &g_noNaming;
+
+} // namespace
+
 namespace PortNames {
+
+void setNaming(const PortNaming *naming)
+{
+    g_naming = naming ? naming : &g_noNaming;
+}
 
 bool isDevicePath(const QString &text)
 {
-#ifdef Q_OS_WIN
-    static const QRegularExpression com(QStringLiteral("^(\\\\\\\\\\.\\\\)?COM[0-9]+$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    return com.match(text).hasMatch();
-#else
-    return text.startsWith(QLatin1Char('/'));
-#endif
+    return g_naming->isDevicePath(text);
 }
 
 QString deviceForNumber(int number)
 {
-    if (number < 1)
-        return {};
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(number);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
+    return number < 1 ? QString() : g_naming->deviceForNumber(number);
 }
 
 std::optional<NetworkPort> networkPort(const QString &text, QString *why)
@@ -46,11 +56,8 @@ std::optional<NetworkPort> networkPort(const QString &text, QString *why)
     } else {
         return refuse(QString());
     }
-#ifdef Q_OS_WIN
-    Q_UNUSED(start);
-    return refuse(QStringLiteral("Network ports are for Linux; on Windows, the device server's "
-                                 "own driver gives it a COM port."));
-#else
+    if (const QString refused = g_naming->whyNoNetworkPorts(); !refused.isEmpty())
+        return refuse(refused);
     // HOST is a name of letters, digits, '-' and '.', a dotted IPv4 address, or an IPv6
     // address in brackets; PORT is a number from 1 to 65535.
     static const QRegularExpression address(QStringLiteral(
@@ -65,7 +72,6 @@ std::optional<NetworkPort> networkPort(const QString &text, QString *why)
     port.host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
     port.port = quint16(number);
     return port;
-#endif
 }
 
 QString whyNoPort(const QString &commPort)
@@ -73,16 +79,21 @@ QString whyNoPort(const QString &commPort)
     QString why;
     if (!networkPort(commPort, &why) && !why.isEmpty())
         return why;
-#ifdef Q_OS_WIN
-    return QStringLiteral("\"%1\" names no serial port: it must be a port number of 1 or more, "
-                          "or a device path such as COM1.")
-        .arg(commPort);
-#else
-    return QStringLiteral("\"%1\" names no serial port: it must be a port number of 1 or more, "
-                          "a device path such as /dev/ttyS0, or rfc2217://HOST:PORT or "
-                          "socket://HOST:PORT.")
-        .arg(commPort);
-#endif
+    return QStringLiteral("\"%1\" names no serial port: it must be %2.").arg(commPort, whatNamesAPort(true));
+}
+
+QString whatNamesAPort(bool withExample)
+{
+    const QString example = g_naming->exampleDevice();
+    const QString device = withExample && !example.isEmpty()
+                               ? QStringLiteral("a device path such as %1").arg(example)
+                               : QStringLiteral("a device path");
+    const QString number = withExample ? QStringLiteral("a port number of 1 or more")
+                                       : QStringLiteral("a port number such as 1");
+    if (!g_naming->whyNoNetworkPorts().isEmpty())
+        return QStringLiteral("%1, or %2").arg(number, device);
+    return QStringLiteral("%1, %2, or rfc2217://HOST:PORT or socket://HOST:PORT")
+        .arg(number, device);
 }
 
 std::optional<QString> deviceFor(const QString &commPort)

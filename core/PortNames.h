@@ -26,25 +26,53 @@ struct NetworkPort
     quint16 port = 0;
 };
 
+/// How the platform names its serial ports; the platform implements it.
+class PortNaming
+{
+public:
+    virtual ~PortNaming() = default;
+    /// What names a port, for messages: "a port number of 1 or more, a device path such as
+/// /dev/ttyS0, or rfc2217://HOST:PORT or socket://HOST:PORT"; without `withExample`, "a
+/// port number such as 1, a device path, or ...".
+QString whatNamesAPort(bool withExample);
+
+/// True for a text that names a device itself ("/dev/ttyUSB0", "COM3").
+    virtual bool isDevicePath(const QString &text) const = 0;
+    /// The device of the platform's port number `number`, 1 or more.
+    virtual QString deviceForNumber(int number) const = 0;
+    /// A device path as the platform writes one, for messages ("/dev/ttyS0").
+    virtual QString exampleDevice() const = 0;
+    /// Why the platform takes no network port names; empty where it takes them.
+    virtual QString whyNoNetworkPorts() const = 0;
+};
+
 /// How the settings name a serial port: by the platform's port number, by a device path,
-/// or, on Linux, by a device server's address.
+/// or, where the platform takes them, by a device server's address.
 namespace PortNames {
+
+/// The platform's naming, which everything below follows; main() sets it before any port
+/// is named. Until it is set no number or path names a port. `naming` outlives its use.
+void setNaming(const PortNaming *naming);
 
 /// The network port `text` names (rfc2217://HOST:PORT or socket://HOST:PORT, the scheme
 /// in any case, an IPv6 HOST in brackets). No value when it names none; `why` then says
-/// what is wrong with a text that begins with either scheme. Linux only: on Windows, device
-/// servers come with COM port drivers of their own.
+/// what is wrong with a text that begins with either scheme, or why the platform takes
+/// none (on Windows, device servers come with COM port drivers of their own).
 std::optional<NetworkPort> networkPort(const QString &text, QString *why = nullptr);
 
 /// Why `commPort` names no port, in a sentence that says what would.
 QString whyNoPort(const QString &commPort);
 
-/// True for a text that names a device itself: on Linux an absolute path such as
-/// /dev/ttyUSB0, on Windows "COMn" or "\\.\COMn".
+/// What names a port, for messages: "a port number of 1 or more, a device path such as
+/// /dev/ttyS0, or rfc2217://HOST:PORT or socket://HOST:PORT"; without `withExample`, "a
+/// port number such as 1, a device path, or ...".
+QString whatNamesAPort(bool withExample);
+
+/// True for a text that names a device itself (the platform's naming says which).
 bool isDevicePath(const QString &text);
 
-/// The device of the platform's port number `number` (1 is the first port): COMn on
-/// Windows, /dev/ttyS(n-1) on Linux. Empty when no port has that number.
+/// The device of the platform's port number `number` (1 is the first port). Empty when no
+/// port has that number.
 QString deviceForNumber(int number);
 
 /// The device a CommPort text names: a port number names the platform's port of that

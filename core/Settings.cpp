@@ -36,15 +36,9 @@ const Field kFields[] = {
          settings.commPort = text;
          QString why;
          PortNames::networkPort(text, &why);
-         *expected = !why.isEmpty() ? why
-#ifdef Q_OS_WIN
-                                    : QStringLiteral("It must be a port number such as 1, or a "
-                                                     "device path.");
-#else
-                                    : QStringLiteral("It must be a port number such as 1, a "
-                                                     "device path, or rfc2217://HOST:PORT or "
-                                                     "socket://HOST:PORT.");
-#endif
+         *expected = !why.isEmpty()
+                         ? why
+                         : QStringLiteral("It must be %1.").arg(PortNames::whatNamesAPort(false));
          return PortNames::deviceFor(text).has_value();
      },
      [](const Settings &settings) { return settings.commPort; }},

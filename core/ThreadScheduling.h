@@ -26,4 +26,19 @@ public:
         Q_UNUSED(hold);
         return false;
     }
+    /// Makes the calling thread's sleeps end on time where the system would let them end
+    /// late to save power. The writer's thread calls it once, with its request above.
+    virtual void wakeOnTime() {}
+    /// How long before its moment the writer stops sleeping and waits out the rest awake:
+    /// how late this system may wake a sleeper, with its timers precise or not.
+    virtual qint64 awakeNs(bool timersPrecise) const
+    {
+        Q_UNUSED(timersPrecise);
+        return kDefaultAwakeNs;
+    }
+
+    /// A sleeper is woken some tens of microseconds late on a quiet machine and up to most
+    /// of a millisecond on a busy one, even at real-time priority. A millisecond awake for
+    /// each frame is a thousandth of a processor while frames go out every second.
+    static constexpr qint64 kDefaultAwakeNs = 1'000'000;
 };

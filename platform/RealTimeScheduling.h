@@ -7,8 +7,8 @@
 /// Real-time scheduling for the calling thread. On Linux: SCHED_FIFO at a modest priority
 /// where the process may set it itself (root, CAP_SYS_NICE, or an RLIMIT_RTPRIO the
 /// administrator or the service unit grants); else, where a broker is given, through it
-/// (RealtimeKit on a desktop). On Windows: the thread's time-critical priority, and the
-/// system timer at 1 ms while a frame waits.
+/// (RealtimeKit on a desktop), its sleeps ended without timer slack. On Windows: the
+/// thread's time-critical priority, and the system timer at 1 ms while a frame waits.
 class RealTimeScheduling : public ThreadScheduling
 {
 public:
@@ -37,6 +37,8 @@ public:
 
     Outcome makeCurrentThreadRealTime() override;
     bool holdPreciseTimers(bool hold) override;
+    void wakeOnTime() override;
+    qint64 awakeNs(bool timersPrecise) const override;
 
 private:
     Broker m_broker;

@@ -10,6 +10,9 @@
 /// The serial port of this platform: PosixSerialLink on Unix, Win32SerialLink on Windows.
 std::unique_ptr<SerialLink> createSerialLink();
 
+/// How this platform names its serial ports, for PortNames::setNaming().
+const PortNaming &systemPortNaming();
+
 namespace SerialPorts {
 
 /// Where Linux gives serial adapters names that stay the same from plug to plug.

@@ -57,6 +57,7 @@ struct FakeScheduling : ThreadScheduling
     int asked = 0;
     std::atomic<int> timersHeld{0};
     std::atomic<int> timersLetGo{0};
+    qint64 awake = kDefaultAwakeNs;
     Outcome makeCurrentThreadRealTime() override
     {
         askedBy = std::this_thread::get_id();
@@ -68,6 +69,7 @@ struct FakeScheduling : ThreadScheduling
         ++(hold ? timersHeld : timersLetGo);
         return hold;
     }
+    qint64 awakeNs(bool) const override { return awake; }
 };
 
 } // namespace
@@ -172,6 +174,29 @@ private slots:
         m_writer->writeDue();
         QCOMPARE(m_link.written, QList<QByteArray>{bytes({0xFE, 0x10, 0x09, 0x05, 0x0E, 0xFF})});
         QVERIFY(!m_writer->pendingSecond().isValid());
+    }
+
+    void theSystemsWakeUpSetsTheLead_data()
+    {
+        QTest::addColumn<qint64>("awakeMs");
+        QTest::addColumn<QTime>("second");
+        // 14:05:08.980: the write for 14:05:09 starts 13.75 ms later.
+        QTest::newRow("woken within a millisecond") << 1LL << QTime(14, 5, 9);
+        QTest::newRow("woken up to 20 ms late: the next second") << 20LL << QTime(14, 5, 10);
+    }
+
+    // A frame is never planned closer than the system's awake wait: a writer that wakes
+    // after its moment would wait for the next second.
+    void theSystemsWakeUpSetsTheLead()
+    {
+        QFETCH(qint64, awakeMs);
+        QFETCH(QTime, second);
+        FakeScheduling scheduling;
+        scheduling.awake = awakeMs * 1'000'000;
+        m_writer->setScheduling(&scheduling);
+        m_clock.set(QTime(14, 5, 8, 980));
+        m_writer->request();
+        QCOMPARE(m_writer->pendingSecond(), at(second));
     }
 
     // The moment is planned from readings of the two clocks that belong together.

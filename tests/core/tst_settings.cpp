@@ -1,4 +1,5 @@
 #include "core/fakes.h"
+#include "platform/SerialPorts.h"
 #include "files.h"
 
 #include "core/PortNames.h"
@@ -27,6 +28,8 @@ class tst_Settings : public QObject
     }
 
 private slots:
+    void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
     void load_data()
     {
         QTest::addColumn<QByteArray>("file");

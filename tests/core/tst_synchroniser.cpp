@@ -1,4 +1,5 @@
 #include "core/fakes.h"
+#include "platform/SerialPorts.h"
 
 #include "core/ClockTicker.h"
 #include "core/ClockWatch.h"
@@ -53,6 +54,8 @@ class tst_Synchroniser : public QObject
     }
 
 private slots:
+    void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
     void init()
     {
         m_link = FakeLink();

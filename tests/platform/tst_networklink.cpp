@@ -1,6 +1,7 @@
 // Network ports against the real device server: ser2net on the loopback, bridging a TCP
 // port to a pseudo-terminal the test reads, as RFC 2217 and as a raw TCP stream.
 #include "core/fakes.h"
+#include "platform/SerialPorts.h"
 #include "platform/pty.h"
 #include "platform/ser2net.h"
 
@@ -36,6 +37,8 @@ class tst_NetworkLink : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
     // Frames arrive byte for byte through the server; RFC 2217 sets the server's line to
     // the settings' speed, a raw port keeps its own; the server's end is a hang-up
     // reported at once, and its return is found within 1.5 s, with a frame.

@@ -1,4 +1,5 @@
 #include "platform/ProfileFile.h"
+#include "platform/SerialPorts.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -39,6 +40,8 @@ private:
     }
 
 private slots:
+    void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
     void read_data()
     {
         QTest::addColumn<QByteArray>("file");

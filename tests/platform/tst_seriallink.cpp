@@ -50,6 +50,8 @@ class tst_SerialLink : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
     void lineSettings_data()
     {
         QTest::addColumn<QString>("text");

@@ -1,4 +1,5 @@
 #include "window.h"
+#include "platform/SerialPorts.h"
 
 #include "core/ClockTicker.h"
 #include "core/MinuteSchedule.h"
@@ -23,6 +24,8 @@ class tst_frmMain : public QObject, protected WindowFixture
     Q_OBJECT
 
 private slots:
+    void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
     void init()
     {
         m_trayAvailable = false;

@@ -1,4 +1,5 @@
 #include "window.h"
+#include "platform/SerialPorts.h"
 
 #include "core/MinuteSchedule.h"
 #include "core/Synchroniser.h"
@@ -74,6 +75,8 @@ class tst_frmSetting : public QObject, protected WindowFixture
     }
 
 private slots:
+    void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
     void init() { startWith(kDelivered); }
 
     void cleanup()

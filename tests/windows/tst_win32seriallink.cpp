@@ -37,6 +37,7 @@ class tst_Win32SerialLink : public QObject
 private slots:
     void initTestCase()
     {
+        PortNames::setNaming(&systemPortNaming());
         m_port = qEnvironmentVariable("ORVANTIDE_TEST_PORT");
         m_record = qEnvironmentVariable("ORVANTIDE_TEST_PORT_RECORD");
         if (m_port.isEmpty() || m_record.isEmpty())

@@ -2,7 +2,7 @@
 // strangers are answered and never heard, a request is one short line, and neither a
 // flood nor running out of descriptors ends the listening.
 
-#include "app/SingleInstance.h"
+#include "platform/SingleInstance.h"
 
 #include "users.h"
 

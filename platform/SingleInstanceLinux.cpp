@@ -1,11 +1,6 @@
-#include "app/SingleInstance.h"
+#include "platform/SingleInstance.h"
 
-#include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QFileInfo>
-
-#ifdef Q_OS_LINUX
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -21,87 +16,7 @@
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
-#endif
 
-#ifndef Q_OS_LINUX
-#include <QLocalServer>
-#include <QLocalSocket>
-#endif
-
-#ifdef Q_OS_WIN
-#include <QThread>
-#include <windows.h>
-#endif
-
-namespace {
-
-constexpr int kAnswerMs = 2000;
-
-QByteArray kindWord(SingleInstance::Kind kind)
-{
-    return kind == SingleInstance::Kind::Headless ? "headless" : "windowed";
-}
-
-} // namespace
-
-#ifdef Q_OS_LINUX
-SingleInstance::SingleInstance(const QString &settingsFile, Kind kind, QObject *parent)
-    : QObject(parent), m_name(socketName(settingsFile)), m_settingsFile(settingsFile),
-      m_kind(kind)
-{
-}
-#else
-SingleInstance::SingleInstance(const QString &settingsFile, Kind kind, QObject *parent)
-    : QObject(parent), m_name(socketName(settingsFile)), m_settingsFile(settingsFile),
-      m_kind(kind), m_server(new QLocalServer(this))
-{
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::answer);
-}
-#endif
-
-QString SingleInstance::socketName(const QString &settingsFile)
-{
-    // A link (the program folder's settings file, linked to /etc) names the same file.
-    const QFileInfo file(settingsFile);
-    const QString canonical = file.canonicalFilePath();
-    const QString path = canonical.isEmpty() ? file.absoluteFilePath() : canonical;
-    return QStringLiteral("orvantide-") +
-           QString::fromLatin1(QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256)
-                                   .toHex()
-                                   .left(24));
-}
-
-QString SingleInstance::alreadyRuns(const QString &settingsFile, const Other &other)
-{
-    QString who = !other.answered                ? QStringLiteral("another program")
-                  : other.kind == Kind::Headless ? QStringLiteral("the service (--headless)")
-                                                 : QStringLiteral("the windowed program");
-    if (other.answered && other.pid > 0)
-        who += QStringLiteral(" (process %1)").arg(other.pid);
-    return QStringLiteral("Orvantide already runs for the settings file \"%1\": %2.")
-        .arg(settingsFile, who);
-}
-
-SingleInstance::~SingleInstance()
-{
-#ifdef Q_OS_LINUX
-    // Peers still connected are let go (those done are disabled, their sockets closed).
-    for (const QSocketNotifier *peer : findChildren<QSocketNotifier *>()) {
-        if (peer != m_notifier && peer->isEnabled())
-            ::close(int(peer->socket()));
-    }
-    if (m_listener >= 0)
-        ::close(m_listener);
-    if (m_spare >= 0)
-        ::close(m_spare);
-#endif
-#ifdef Q_OS_WIN
-    if (m_mutex)
-        CloseHandle(HANDLE(m_mutex));
-#endif
-}
-
-#ifdef Q_OS_LINUX
 namespace {
 
 /// Longest request or answer, a line end included; a longer one is dropped.
@@ -155,47 +70,84 @@ std::optional<ucred> credentialsOf(int fd)
 
 } // namespace
 
-bool SingleInstance::listen()
+/// The listening socket in the abstract namespace, and the peers heard on it.
+struct SingleInstance::Private
+{
+    explicit Private(SingleInstance &instance) : q(instance) {}
+    ~Private();
+
+    bool listen();
+    void accept();
+    void hear(int fd);
+
+    SingleInstance &q;
+    int listener = -1;
+    int spare = -1; ///< a descriptor given up to take a connection when none is left
+    QSocketNotifier *notifier = nullptr;
+    int peers = 0;
+};
+
+SingleInstance::SingleInstance(const QString &settingsFile, Kind kind, QObject *parent)
+    : QObject(parent), m_name(socketName(settingsFile)), m_settingsFile(settingsFile),
+      m_kind(kind), d(std::make_unique<Private>(*this))
+{
+}
+
+SingleInstance::~SingleInstance() = default;
+
+SingleInstance::Private::~Private()
+{
+    // Peers still connected are let go (those done are disabled, their sockets closed).
+    for (const QSocketNotifier *peer : q.findChildren<QSocketNotifier *>()) {
+        if (peer != notifier && peer->isEnabled())
+            ::close(int(peer->socket()));
+    }
+    if (listener >= 0)
+        ::close(listener);
+    if (spare >= 0)
+        ::close(spare);
+}
+
+bool SingleInstance::Private::listen()
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return false;
     socklen_t length;
-    const sockaddr_un address = addressOf(m_name, &length);
+    const sockaddr_un address = addressOf(q.m_name, &length);
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0 ||
         ::listen(fd, kBacklog) != 0) {
         ::close(fd);
         return false;
     }
-    m_listener = fd;
-    m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SingleInstance::accept);
+    listener = fd;
+    spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &q);
+    QObject::connect(notifier, &QSocketNotifier::activated, &q, [this] { accept(); });
     return true;
 }
 
-void SingleInstance::accept()
+void SingleInstance::Private::accept()
 {
-    const QByteArray answer =
-        kindWord(m_kind) + ' ' + QByteArray::number(QCoreApplication::applicationPid()) + '\n';
+    const QByteArray answer = q.answer();
     for (;;) {
-        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0 && errno == EINTR)
             continue;
         if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
             // No descriptor left: the spare one makes room to take the connection and close
             // it, so the listener is never left with one it cannot take.
-            if (m_spare < 0) {
-                m_notifier->setEnabled(false);
-                QTimer::singleShot(100, this, [this] { m_notifier->setEnabled(true); });
+            if (spare < 0) {
+                notifier->setEnabled(false);
+                QTimer::singleShot(100, &q, [this] { notifier->setEnabled(true); });
                 return;
             }
-            ::close(m_spare);
-            const int dropped = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            ::close(spare);
+            const int dropped = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             const bool waiting = dropped >= 0 || errno != EAGAIN;
             if (dropped >= 0)
                 ::close(dropped);
-            m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
             if (!waiting)
                 return;
             continue;
@@ -205,7 +157,7 @@ void SingleInstance::accept()
         // Who runs is no secret: anyone asking is told, and nothing more.
         ::send(fd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
         const std::optional<ucred> peer = credentialsOf(fd);
-        if (!peer || !sameUserOrRoot(peer->uid) || m_peers >= kMaxPeers) {
+        if (!peer || !sameUserOrRoot(peer->uid) || peers >= kMaxPeers) {
             ::close(fd);
             continue;
         }
@@ -213,23 +165,23 @@ void SingleInstance::accept()
     }
 }
 
-void SingleInstance::hear(int fd)
+void SingleInstance::Private::hear(int fd)
 {
-    ++m_peers;
-    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    auto *deadline = new QTimer(notifier);
+    ++peers;
+    auto *peer = new QSocketNotifier(fd, QSocketNotifier::Read, &q);
+    auto *deadline = new QTimer(peer);
     // The line goes with the notifier's connections, also when the program ends with a
     // peer still connected.
     const auto line = std::make_shared<QByteArray>();
-    const auto done = [this, fd, notifier] {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
+    const auto done = [this, fd, peer] {
+        peer->setEnabled(false);
+        peer->deleteLater();
         ::close(fd);
-        --m_peers;
+        --peers;
     };
     deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, notifier, done);
-    connect(notifier, &QSocketNotifier::activated, notifier, [this, fd, line, done] {
+    QObject::connect(deadline, &QTimer::timeout, peer, done);
+    QObject::connect(peer, &QSocketNotifier::activated, peer, [this, fd, line, done] {
         char buffer[kMaxLine];
         const ssize_t n = ::recv(fd, buffer, size_t(kMaxLine - line->size()), MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -239,7 +191,7 @@ void SingleInstance::hear(int fd)
         line->append(buffer, int(n));
         if (const qsizetype end = line->indexOf('\n'); end >= 0) {
             if (line->left(end).trimmed() == "show")
-                emit showRequested();
+                emit q.showRequested();
             return done(); // one request a connection
         }
         if (line->size() >= kMaxLine)
@@ -252,7 +204,7 @@ bool SingleInstance::claim(Other *other)
 {
     // Listening is what decides: of two starting at once, only one can listen.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (listen())
+        if (d->listen())
             return true;
         if (ask(other)) {
             if (trustedHolder(uid_t(other->uid)))
@@ -318,83 +270,3 @@ bool SingleInstance::ask(Other *other)
         ::send(fd, "show\n", 5, MSG_NOSIGNAL);
     return true;
 }
-
-#else
-
-
-bool SingleInstance::claim(Other *other)
-{
-#ifdef Q_OS_WIN
-    // Windows lets a second server listen on a pipe's name, so a named mutex, which all
-    // sessions share, decides; the pipe only carries the talk.
-    const QString mutexName = QStringLiteral("Global\\") + m_name;
-    const HANDLE mutex =
-        CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(mutexName.utf16()));
-    const bool first = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
-    if (first) {
-        m_mutex = mutex;
-        m_server->listen(m_name);
-        return true;
-    }
-    // Holding on to it would keep the name taken after the other has ended.
-    if (mutex)
-        CloseHandle(mutex);
-    // The other may be between taking the name and listening.
-    QDeadlineTimer deadline(kAnswerMs);
-    do {
-        if (ask(other))
-            return false;
-        QThread::msleep(50);
-    } while (!deadline.hasExpired());
-#else
-    // Listening is what decides: of two starting at once, only one can listen.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (m_server->listen(m_name))
-            return true;
-        if (ask(other))
-            return false;
-        // the other ended in between
-    }
-#endif
-    // Neither listening nor answering: something else holds the name.
-    *other = Other();
-    return false;
-}
-
-bool SingleInstance::ask(Other *other)
-{
-    QLocalSocket socket;
-    socket.connectToServer(m_name);
-    if (!socket.waitForConnected(kAnswerMs))
-        return false;
-    while (!socket.canReadLine() && socket.waitForReadyRead(kAnswerMs)) {
-    }
-    const QList<QByteArray> words = socket.readLine().trimmed().split(' ');
-    other->answered = words.value(0) == "headless" || words.value(0) == "windowed";
-    other->kind = words.value(0) == "headless" ? Kind::Headless : Kind::Windowed;
-    other->pid = words.value(1).toLongLong();
-    if (other->answered && m_kind == Kind::Windowed && other->kind == Kind::Windowed) {
-        socket.write("show\n");
-        socket.waitForBytesWritten(kAnswerMs);
-    }
-    socket.disconnectFromServer();
-    return true;
-}
-
-void SingleInstance::answer()
-{
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            while (socket->canReadLine()) {
-                if (socket->readLine().trimmed() == "show")
-                    emit showRequested();
-            }
-        });
-        socket->write(kindWord(m_kind) + ' ' +
-                      QByteArray::number(QCoreApplication::applicationPid()) + '\n');
-        socket->flush();
-    }
-}
-
-#endif

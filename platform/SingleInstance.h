@@ -3,8 +3,7 @@
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
-class QSocketNotifier;
+#include <memory>
 
 /// One running instance per settings file, whoever started it: the first listens on a
 /// local socket named after the file (on Linux in the abstract namespace, which every user
@@ -55,26 +54,21 @@ signals:
     void showRequested();
 
 private:
+    /// The platform's listening and asking: SingleInstanceLinux.cpp or
+    /// SingleInstanceWindows.cpp, one of which the build takes.
+    struct Private;
+
     /// Asks the instance listening on the name who it is. False when none answers.
     bool ask(Other *other);
+    /// What this instance answers anyone who asks: "windowed 1234\n".
+    QByteArray answer() const;
+
+    /// How long a start waits for the instance that holds the name to answer.
+    static constexpr int kAnswerMs = 2000;
 
     QString m_name;
     QString m_settingsFile;
     Kind m_kind;
     QString m_holderNotice;
-#ifdef Q_OS_LINUX
-    bool listen();
-    void accept();
-    void hear(int fd);
-
-    int m_listener = -1;
-    int m_spare = -1; ///< a descriptor given up to take a connection when none is left
-    QSocketNotifier *m_notifier = nullptr;
-    int m_peers = 0;
-#else
-    void answer();
-
-    QLocalServer *m_server;
-    void *m_mutex = nullptr; ///< Windows: the HANDLE of the mutex that makes this one first
-#endif
+    std::unique_ptr<Private> d;
 };
