@@ -119,7 +119,7 @@ int main(int argc, char *argv[])
     // A log-out, a service manager or Ctrl+C ends the program as Exit does: the port is
     // closed, so nothing of it is left to stop the next user's instance.
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::received, &window, &QWidget::close);
+    QObject::connect(&termination, &TerminationSignals::received, &window, &frmMain::endNow);
     if (!window.load())
         return 2;
     // The end of the X session (the server going away) makes Qt end the process from

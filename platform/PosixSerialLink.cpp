@@ -1,5 +1,7 @@
 #include "platform/PosixSerialLink.h"
 
+#include "core/Settings.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -100,9 +102,13 @@ QString notASerialLine(dev_t device)
         // after the name: state, ppid, pgrp, session, tty_nr
         if (nameEnd < 0 || fields.size() < 5 || fields.at(4).toULongLong() != encoded)
             continue;
+        // The name is the process's own choice: its control characters are shown escaped,
+        // never sent to a terminal that shows this reason.
         const qsizetype nameStart = line.indexOf('(');
+        const QString name =
+            QString::fromLocal8Bit(line.mid(nameStart + 1, nameEnd - nameStart - 1));
         return QStringLiteral("it is the terminal of process %1 (%2), not a free serial line")
-            .arg(pid, QString::fromLocal8Bit(line.mid(nameStart + 1, nameEnd - nameStart - 1)));
+            .arg(pid, SettingsFile::printable(name));
     }
     return {};
 }
@@ -121,7 +127,7 @@ QString permissionDenied(const QString &device, int error)
         return reason;
     return reason + QStringLiteral(". Only members of the group \"%1\" may use it: add your "
                                    "user to that group (sudo adduser $USER %1) and log in again.")
-                        .arg(QString::fromLocal8Bit(owner->gr_name));
+                        .arg(SettingsFile::printable(QString::fromLocal8Bit(owner->gr_name)));
 }
 
 QString inUse(const QString &device, qint64 holder)

@@ -2,15 +2,16 @@
 
 #include "platform/SafeFile.h"
 
-#include <QVector>
 
 namespace ProfileFile {
 namespace {
 
+/// A line of a file's text, viewed where it lies: a file of a million empty lines costs
+/// no allocation a line.
 struct Line
 {
-    QByteArray content;
-    QByteArray eol; // "\r\n", "\n", "\r" or empty for a last line without one
+    QByteArrayView content;
+    QByteArrayView eol; // "\r\n", "\n", "\r" or empty for a last line without one
 };
 
 enum class Kind { Blank, Comment, Section, Key, Other };
@@ -73,7 +74,7 @@ bool isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-QByteArray trimBlanks(const QByteArray &bytes)
+QByteArrayView trimBlanks(QByteArrayView bytes)
 {
     qsizetype begin = 0;
     qsizetype end = bytes.size();
@@ -81,32 +82,43 @@ QByteArray trimBlanks(const QByteArray &bytes)
         ++begin;
     while (end > begin && isBlank(bytes.at(end - 1)))
         --end;
-    return bytes.mid(begin, end - begin);
+    return bytes.sliced(begin, end - begin);
 }
 
-QVector<Line> splitLines(const QByteArray &data)
+/// The lines of `data`, one at a time, while they lie in it.
+class LineReader
 {
-    QVector<Line> lines;
-    qsizetype start = 0;
-    const qsizetype n = data.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = data.at(i);
-        if (c != '\r' && c != '\n')
-            continue;
-        qsizetype eolLength = (c == '\r' && i + 1 < n && data.at(i + 1) == '\n') ? 2 : 1;
-        lines.append({data.mid(start, i - start), data.mid(i, eolLength)});
-        i += eolLength - 1;
-        start = i + 1;
+public:
+    explicit LineReader(QByteArrayView data) : m_data(data) {}
+
+    bool next(Line *line)
+    {
+        const qsizetype n = m_data.size();
+        if (m_start >= n)
+            return false;
+        for (qsizetype i = m_start; i < n; ++i) {
+            const char c = m_data.at(i);
+            if (c != '\r' && c != '\n')
+                continue;
+            const qsizetype eolLength = (c == '\r' && i + 1 < n && m_data.at(i + 1) == '\n') ? 2 : 1;
+            *line = {m_data.sliced(m_start, i - m_start), m_data.sliced(i, eolLength)};
+            m_start = i + eolLength;
+            return true;
+        }
+        *line = {m_data.sliced(m_start), QByteArrayView()};
+        m_start = n;
+        return true;
     }
-    if (start < n)
-        lines.append({data.mid(start), QByteArray()});
-    return lines;
-}
 
-Parsed parse(const QByteArray &content, const Text &file)
+private:
+    QByteArrayView m_data;
+    qsizetype m_start = 0;
+};
+
+Parsed parse(QByteArrayView content, const Text &file)
 {
-    const auto decode = [&](const QByteArray &bytes) { return file.decode(bytes); };
-    const QByteArray text = trimBlanks(content);
+    const auto decode = [&](QByteArrayView bytes) { return file.decode(bytes.toByteArray()); };
+    const QByteArrayView text = trimBlanks(content);
     Parsed p;
     if (text.isEmpty())
         return p;
@@ -115,11 +127,11 @@ Parsed parse(const QByteArray &content, const Text &file)
     } else if (text.startsWith('[')) {
         p.kind = Kind::Section;
         qsizetype close = text.indexOf(']');
-        p.name = decode(trimBlanks(text.mid(1, close < 0 ? -1 : close - 1)));
+        p.name = decode(trimBlanks(close < 0 ? text.sliced(1) : text.sliced(1, close - 1)));
     } else if (qsizetype eq = text.indexOf('='); eq >= 0) {
         p.kind = Kind::Key;
-        p.name = decode(trimBlanks(text.left(eq)));
-        p.value = trimBlanks(text.mid(eq + 1));
+        p.name = decode(trimBlanks(text.first(eq)));
+        p.value = trimBlanks(text.sliced(eq + 1)).toByteArray();
     } else {
         p.kind = Kind::Other;
     }
@@ -184,9 +196,9 @@ QString readString(const QString &path, const QString &section, const QString &k
 QString valueIn(const QByteArray &data, const QString &section, const QString &key)
 {
     const Text file = Text::of(data);
-    const QVector<Line> lines = splitLines(file.bytes);
+    LineReader lines(file.bytes);
     bool inSection = false;
-    for (const Line &line : lines) {
+    for (Line line; lines.next(&line);) {
         const Parsed p = parse(line.content, file);
         if (p.kind == Kind::Section) {
             if (inSection)
@@ -220,26 +232,28 @@ bool writeString(SafeFile::Entry &entry, const QString &section, const QString &
         return fail(error,
                     QStringLiteral("Cannot write the settings file \"%1\": %2.").arg(path, reason));
     const Text file = Text::of(data);
-    QVector<Line> lines = splitLines(file.bytes);
-
-    QByteArray eol("\r\n");
-    for (const Line &line : lines) {
-        if (!line.eol.isEmpty()) {
-            eol = line.eol;
-            break;
+    // Two passes over the lines as they lie in the file, the second writing them out: a
+    // file of a million lines costs its own size twice, not a copy of each line.
+    QByteArrayView eol("\r\n"); // the file's own line end, for the lines written
+    {
+        LineReader lines(file.bytes);
+        for (Line line; lines.next(&line);) {
+            if (!line.eol.isEmpty()) {
+                eol = line.eol;
+                break;
+            }
         }
     }
-
-    const QByteArray keyBytes = file.encode(key);
-    const QByteArray valueBytes = file.encode(value);
 
     // Locate the first section of that name, its matching key and its last key line.
     qsizetype sectionLine = -1;
     qsizetype lastKeyLine = -1;
     qsizetype keyLine = -1;
     QString existingKeyName;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const Parsed p = parse(lines.at(i).content, file);
+    LineReader lines(file.bytes);
+    qsizetype i = 0;
+    for (Line line; lines.next(&line); ++i) {
+        const Parsed p = parse(line.content, file);
         if (p.kind == Kind::Section) {
             if (sectionLine >= 0)
                 break;
@@ -255,31 +269,42 @@ bool writeString(SafeFile::Entry &entry, const QString &section, const QString &
         }
     }
 
-    auto insertAfter = [&](qsizetype index, const QByteArray &content) {
-        Line added{content, eol};
-        if (lines[index].eol.isEmpty()) {
-            lines[index].eol = eol;
-            added.eol.clear();
-        }
-        lines.insert(index + 1, added);
-    };
-
-    if (keyLine >= 0) {
-        lines[keyLine].content = file.encode(existingKeyName) + '=' + valueBytes;
-        if (lines[keyLine].eol.isEmpty())
-            lines[keyLine].eol = eol;
-    } else if (sectionLine >= 0) {
-        insertAfter(lastKeyLine >= 0 ? lastKeyLine : sectionLine, keyBytes + '=' + valueBytes);
-    } else {
-        if (!lines.isEmpty() && lines.last().eol.isEmpty())
-            lines.last().eol = eol;
-        lines.append({'[' + file.encode(section) + ']', eol});
-        lines.append({keyBytes + '=' + valueBytes, eol});
-    }
-
+    const QByteArray keyValue = (keyLine >= 0 ? file.encode(existingKeyName) : file.encode(key)) +
+                                '=' + file.encode(value);
+    const QByteArray sectionHeader = '[' + file.encode(section) + ']';
+    // A new key goes after the section's last key, or its header.
+    const qsizetype insertAfter =
+        keyLine < 0 && sectionLine >= 0 ? (lastKeyLine >= 0 ? lastKeyLine : sectionLine) : -1;
     QByteArray out;
-    for (const Line &line : lines)
-        out += line.content + line.eol;
+    out.reserve(file.bytes.size() + sectionHeader.size() + keyValue.size() + 3 * eol.size());
+    lines = LineReader(file.bytes);
+    i = 0;
+    for (Line line; lines.next(&line); ++i) {
+        if (i == keyLine) {
+            out += keyValue;
+            out += line.eol.isEmpty() ? eol : line.eol;
+            continue;
+        }
+        out += line.content;
+        if (i != insertAfter) {
+            out += line.eol;
+        } else if (line.eol.isEmpty()) { // the last line: the new one ends the file as it did
+            out += eol;
+            out += keyValue;
+        } else {
+            out += line.eol;
+            out += keyValue;
+            out += eol;
+        }
+    }
+    if (keyLine < 0 && sectionLine < 0) {
+        if (!out.isEmpty() && !out.endsWith('\n') && !out.endsWith('\r'))
+            out += eol;
+        out += sectionHeader;
+        out += eol;
+        out += keyValue;
+        out += eol;
+    }
     if (QString reason; !entry.replace(file.file(out), &reason))
         return fail(error, QStringLiteral("Cannot write the settings file \"%1\": it %2.")
                                .arg(entry.filePath(), reason));

@@ -1,5 +1,7 @@
 #include "platform/SafeFile.h"
 
+#include "core/Settings.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
@@ -161,13 +163,13 @@ bool Entry::reach(QString *reason)
                                                    "belongs to another user (user ID %2): the "
                                                    "settings are never read or written through "
                                                    "another user's link")
-                                        .arg(link)
+                                        .arg(SettingsFile::printable(link))
                                         .arg(st.st_uid));
             if (last && fileNameWasLink)
                 return fail(reason, QStringLiteral("leads to \"%1\", which is a link: the settings "
                                                    "are never read or written through a link "
                                                    "found there")
-                                        .arg(link));
+                                        .arg(SettingsFile::printable(link)));
             if (++links > kMaxLinks)
                 return fail(reason, QStringLiteral("is not a regular file (its links form a loop)"));
             const QByteArray target = QFile::encodeName(linkTarget(folder.fd, name));
@@ -221,7 +223,7 @@ bool Entry::read(QByteArray *data, QString *reason)
         if (errno == ELOOP)
             return fail(reason, QStringLiteral("is now a link to \"%1\": the settings are never "
                                                "read or written through a link found there")
-                                    .arg(linkTarget(m_folder, m_name)));
+                                    .arg(SettingsFile::printable(linkTarget(m_folder, m_name))));
         return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
     }
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))

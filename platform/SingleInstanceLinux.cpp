@@ -1,5 +1,7 @@
 #include "platform/SingleInstance.h"
 
+#include "core/Settings.h"
+
 #include <QDeadlineTimer>
 #include <QScopeGuard>
 #include <QSocketNotifier>
@@ -46,7 +48,8 @@ bool sameUserOrRoot(uid_t uid)
 QString userName(uid_t uid)
 {
     const passwd *entry = ::getpwuid(uid);
-    return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(uid);
+    return entry ? SettingsFile::printable(QString::fromLocal8Bit(entry->pw_name))
+                 : QString::number(uid);
 }
 
 /// Whose answer a start believes: the same user's, root's, or the package's service's.

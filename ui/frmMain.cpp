@@ -9,8 +9,10 @@
 #include "ui/modSysTray.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
@@ -345,6 +347,19 @@ QString frmMain::syncTimeText(const QDateTime &time, const QLocale &locale)
     }
     return locale.toString(time.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
            locale.toString(time.time(), format.simplified());
+}
+
+void frmMain::endNow()
+{
+    // A box runs an event loop of its own until it is answered: closed, it returns, and
+    // nothing is left to hold the end up. A box that opens another is closed in turn.
+    for (int depth = 0; depth < 8; ++depth) {
+        auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!box)
+            break;
+        box->reject();
+    }
+    close();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)

@@ -73,6 +73,9 @@ public:
     void mnuSettingClick();
     /// Restore from the notification icon or its Restore item.
     void restore();
+    /// Ends the program at once, as a log-out or a service manager asks: a message box
+    /// waiting for an answer is closed unanswered, then the window as Exit closes it.
+    void endNow();
 
     // MainView
     void showClock(const QTime &time) override;

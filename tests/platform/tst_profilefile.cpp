@@ -1,9 +1,14 @@
 #include "platform/ProfileFile.h"
+#include "platform/SafeFile.h"
 #include "platform/SerialPorts.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -41,6 +46,31 @@ private:
 
 private slots:
     void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
+#ifdef Q_OS_UNIX
+    // The largest file read, made of line ends only, is read and saved in memory of about
+    // its own size: nothing is kept or made per line. First of the tests, while the
+    // process's peak is still low.
+    void aFileOfLineEndsCostsItsSize()
+    {
+        const QString path = writeFile("[Sync]\r\nInterval=30\r\n" +
+                                       QByteArray(SafeFile::kMaxSize - 64, '\n'));
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        ProfileSettingsStore store(path);
+        QString reason;
+        QVERIFY(store.load(&reason));
+        QCOMPARE(store.value(QStringLiteral("Sync"), QStringLiteral("Interval")), QStringLiteral("30"));
+        QCOMPARE(store.value(QStringLiteral("Settings"), QStringLiteral("CommPort")), QString());
+        QVERIFY(store.store(QStringLiteral("Settings"), QStringLiteral("CommPort"),
+                            QStringLiteral("2"), &reason));
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        const long grownKiB = after.ru_maxrss - before.ru_maxrss;
+        QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB)));
+        QVERIFY(contents(path).endsWith("\n[Settings]\r\nCommPort=2\r\n"));
+    }
+#endif
 
     void read_data()
     {

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -213,6 +214,9 @@ private slots:
         } else {
             session = fork();
             if (session == 0) { // a shell's session, with the pty as its terminal
+                // Its name is its own to choose: one that clears a terminal and sets
+                // its title.
+                prctl(PR_SET_NAME, "\x1b[2J\x1b]0;x\x07");
                 setsid();
                 ioctl(pty.slave, TIOCSCTTY, 0);
                 close(ready[0]);
@@ -238,6 +242,8 @@ private slots:
                  qPrintable(error));
         if (session > 0) {
             QVERIFY2(error.contains(QString::number(session)), qPrintable(error));
+            QVERIFY2(error.contains(QLatin1String("(\\x1b[2J\\x1b]0;x\\x07)")),
+                     qPrintable(error));
             // Once the session is gone, the pty is a line like any other.
             QVERIFY2(link.open(device, LineSettings(), &error), qPrintable(error));
         }

@@ -415,6 +415,25 @@ private slots:
         QVERIFY(m_window->settingsDialog());
     }
 
+    // A log-out ends the program while a box waits for an answer (a failed save's).
+    void endingNowAnswersNoBox()
+    {
+        QVERIFY(m_window->load());
+        reachSlot();
+        MessageBoxes shownForReal;
+        bool leftOpen = false;
+        QTimer::singleShot(0, m_window, &frmMain::endNow);
+        QTimer::singleShot(10000, m_window, [&] {
+            leftOpen = QApplication::activeModalWidget();
+            if (leftOpen)
+                QApplication::activeModalWidget()->hide();
+        });
+        shownForReal.warning(m_window, QStringLiteral("The settings were not saved."));
+        QVERIFY(!leftOpen);
+        QVERIFY(!m_link.isOpen());
+        QVERIFY(!m_window->isVisible());
+    }
+
     void exitClosesThePort()
     {
         m_trayAvailable = true;
