@@ -1,7 +1,6 @@
 #include "app/Service.h"
 
 #include "app/CommandLine.h"
-#include "platform/SingleInstance.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainView.h"
@@ -11,6 +10,7 @@
 #include "platform/RealTimeScheduling.h"
 #include "platform/ProfileFile.h"
 #include "platform/SerialPorts.h"
+#include "platform/SingleInstance.h"
 #include "platform/ServiceStatus.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"

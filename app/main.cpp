@@ -1,6 +1,5 @@
 #include "app/CommandLine.h"
 #include "app/Service.h"
-#include "platform/SingleInstance.h"
 #include "core/Clock.h"
 #include "platform/AutostartStore.h"
 #include "platform/DeviceFolderWatch.h"
@@ -11,6 +10,7 @@
 #include "platform/RealtimeKit.h"
 #endif
 #include "platform/SerialPorts.h"
+#include "platform/SingleInstance.h"
 #include "platform/RunOnWSU.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"
