@@ -9,8 +9,6 @@
 
 namespace {
 
-const QString kUsage =
-    QStringLiteral("Usage: orvantide [--headless] [--settings FILE] [--help] [--version]");
 
 /// Qt's own options, which the application object takes and removes: those followed by
 /// a value, and those standing alone. Each may start with one dash or two, and any may
@@ -52,8 +50,13 @@ QStringList withoutQtOptions(const QStringList &arguments)
 
 } // namespace
 
-CommandLine CommandLine::parse(const QStringList &arguments)
+CommandLine CommandLine::parse(const QStringList &arguments, Program program)
 {
+    const bool windowed = program == Program::Windowed;
+    const QString name = windowed ? QStringLiteral("orvantide") : QStringLiteral("orvantide-service");
+    const QString usage =
+        windowed ? QStringLiteral("Usage: orvantide [--headless] [--settings FILE] [--help] [--version]")
+                 : QStringLiteral("Usage: orvantide-service [--settings FILE] [--help] [--version]");
     QCommandLineParser parser;
     // "-systray" is one word, not the letters -s -y -s -t -r -a -y.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -71,50 +74,56 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     parser.addOptions({help, version, systray, headless, settings});
 
     CommandLine result;
-    if (!parser.parse(QStringList{QStringLiteral("orvantide")} + withoutQtOptions(arguments)) ||
+    // Qt's own options are the windowed program's: the service has no windows to style.
+    if (!parser.parse(QStringList{name} + (windowed ? withoutQtOptions(arguments) : arguments)) ||
         !parser.positionalArguments().isEmpty()) {
         result.action = Action::Error;
         const QString what = parser.errorText().isEmpty()
                                  ? QStringLiteral("Unexpected argument '%1'.")
                                        .arg(parser.positionalArguments().value(0))
                                  : parser.errorText();
-        result.text = QStringLiteral("orvantide: %1 %2\n").arg(what, kUsage);
+        result.text = QStringLiteral("%1: %2 %3\n").arg(name, what, usage);
     } else if (parser.isSet(help)) {
         result.action = Action::ShowHelp;
         result.text =
-            kUsage + QStringLiteral("\n\n"
-                                    "Keeps the clock of a KV7R/9R serial clock display in step "
-                                    "with this computer's clock.\nThe settings are read from "
-                                    "orvtide.ini beside the program.\n\n"
-                                    "Options:\n"
-                                    "  --headless       Run without windows, as a service: log to\n"
-                                    "                   standard error, re-read the settings on\n"
-                                    "                   SIGHUP, end on SIGTERM or SIGINT.\n"
-                                    "  --settings FILE  Read the settings from FILE.\n"
-                                    "  -h, --help       Show this help and exit.\n"
-                                    "  --version        Show the version and exit.\n\n"
-                                    "Qt's own options, such as -style NAME, -platform NAME and\n"
-                                    "-reverse, are taken too.\n");
+            usage + QStringLiteral("\n\nKeeps the clock of a KV7R/9R serial clock display in step "
+                                   "with this computer's clock.\nThe settings are read from "
+                                   "orvtide.ini beside the program.\n\n");
+        if (windowed)
+            result.text += QStringLiteral("Options:\n"
+                                          "  --headless       Run without windows, as a service: log to\n"
+                                          "                   standard error, re-read the settings on\n"
+                                          "                   SIGHUP, end on SIGTERM or SIGINT.\n");
+        else
+            result.text += QStringLiteral("It runs without windows, as a service: it logs to standard "
+                                          "error,\nre-reads the settings on SIGHUP and ends on "
+                                          "SIGTERM or SIGINT.\n\nOptions:\n");
+        result.text += QStringLiteral("  --settings FILE  Read the settings from FILE.\n"
+                                      "  -h, --help       Show this help and exit.\n"
+                                      "  --version        Show the version and exit.\n");
+        if (windowed)
+            result.text += QStringLiteral("\nQt's own options, such as -style NAME, -platform NAME "
+                                          "and\n-reverse, are taken too.\n");
     } else if (parser.isSet(version)) {
         result.action = Action::ShowVersion;
-        result.text = QStringLiteral("orvantide %1\n").arg(QStringLiteral(ORVANTIDE_VERSION));
+        result.text = QStringLiteral("%1 %2\n").arg(name, QStringLiteral(ORVANTIDE_VERSION));
     } else {
-        result.headless = parser.isSet(headless);
+        result.headless = !windowed || parser.isSet(headless);
         result.settingsFile = parser.value(settings);
         if (parser.isSet(settings) && result.settingsFile.isEmpty()) {
             result.action = Action::Error;
-            result.text = QStringLiteral("orvantide: --settings needs a file. %1\n").arg(kUsage);
+            result.text = QStringLiteral("%1: --settings needs a file. %2\n").arg(name, usage);
         }
     }
     return result;
 }
 
-CommandLine CommandLine::parse(int argc, char *argv[])
+CommandLine CommandLine::parse(int argc, char *argv[], Program program)
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    return parse(arguments);
+    return parse(arguments, program);
 }
 
 int CommandLine::print() const

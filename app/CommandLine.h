@@ -8,6 +8,9 @@
 struct CommandLine
 {
     enum class Action { Run, ShowHelp, ShowVersion, Error };
+    /// Which program reads it: the windowed one, which also takes Qt's own options, or
+    /// orvantide-service, which always runs as --headless does.
+    enum class Program { Windowed, Service };
 
     Action action = Action::Run;
     QString text;          ///< what to print: the help, the version, or a one-line usage error
@@ -15,9 +18,9 @@ struct CommandLine
     QString settingsFile;  ///< the settings file to use; empty: the one beside the program
 
     /// `arguments` without the program's name.
-    static CommandLine parse(const QStringList &arguments);
+    static CommandLine parse(const QStringList &arguments, Program program = Program::Windowed);
     /// The command line main() was given.
-    static CommandLine parse(int argc, char *argv[]);
+    static CommandLine parse(int argc, char *argv[], Program program = Program::Windowed);
     /// For anything but Action::Run: prints the text, the help and the version to standard
     /// output, an error to standard error, and returns the exit status (0, or 2).
     int print() const;

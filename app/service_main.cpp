@@ -12,7 +12,7 @@ int main(int argc, char *argv[])
     PortNames::setNaming(&systemPortNaming());
     // --headless is what this program always does; it is accepted for the same command
     // lines as the windowed program's.
-    const CommandLine commandLine = CommandLine::parse(argc, argv);
+    const CommandLine commandLine = CommandLine::parse(argc, argv, CommandLine::Program::Service);
     if (commandLine.action != CommandLine::Action::Run)
         return commandLine.print();
     return runServiceMain(argc, argv, commandLine);

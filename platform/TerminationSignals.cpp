@@ -52,9 +52,23 @@ TerminationSignals::~TerminationSignals()
 
 void TerminationSignals::readPipe()
 {
-    unsigned char number = 0;
-    while (::read(g_pipe[0], &number, 1) == 1)
-        emit received(number);
+    // Whatever arrived since the last look is told once: a flood of reload requests is one
+    // reload, and an end asked for meanwhile comes alone, before any of them.
+    bool reload = false;
+    int end = 0;
+    unsigned char numbers[256];
+    for (ssize_t n; (n = ::read(g_pipe[0], numbers, sizeof numbers)) > 0;) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (numbers[i] == SIGHUP)
+                reload = true;
+            else if (end == 0)
+                end = numbers[i];
+        }
+    }
+    if (end != 0)
+        emit received(end);
+    else if (reload)
+        emit received(SIGHUP);
 }
 
 #else

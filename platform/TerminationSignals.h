@@ -16,7 +16,9 @@ public:
     ~TerminationSignals() override;
 
 signals:
-    /// One of the signals arrived; `signal` is its number.
+    /// One of the signals arrived; `signal` is its number. Signals that arrive while the
+    /// program is busy are told once: SIGTERM or SIGINT alone when either came, else one
+    /// SIGHUP for any number of them.
     void received(int signal);
 
 private:
