@@ -232,8 +232,9 @@ bool writeString(SafeFile::Entry &entry, const QString &section, const QString &
         return fail(error,
                     QStringLiteral("Cannot write the settings file \"%1\": %2.").arg(path, reason));
     const Text file = Text::of(data);
-    // Two passes over the lines as they lie in the file, the second writing them out: a
-    // file of a million lines costs its own size twice, not a copy of each line.
+    // The lines are read where they lie, once to find the line end and the place, once
+    // more to write them out: a file of a million lines costs its own size twice, not a
+    // copy of each line.
     QByteArrayView eol("\r\n"); // the file's own line end, for the lines written
     {
         LineReader lines(file.bytes);
