@@ -39,8 +39,7 @@ SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::claim(Other *other)
 {
-    // Windows lets a second server listen on a pipe's name, so a named mutex, which all
-    // sessions share, decides; the pipe only carries the talk.
+    // Windows lets a second server listen on a pipe's name: the mutex decides.
     const QString mutexName = QStringLiteral("Global\\") + m_name;
     const HANDLE mutex =
         CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(mutexName.utf16()));

@@ -34,9 +34,7 @@ private slots:
         QTest::newRow("the service refuses them") << service << QStringList{"-style", "fusion"}
                                                   << Action::Error
                                                   << "orvantide-service: Unknown option" << true;
-        QTest::newRow("the service always runs headless")
-            << service << QStringList{} << Action::Run << "" << true;
-        QTest::newRow("--headless is accepted by both")
+        QTest::newRow("the service always runs headless, and takes --headless")
             << service << QStringList{"--headless"} << Action::Run << "" << true;
     }
 

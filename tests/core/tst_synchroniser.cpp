@@ -324,7 +324,6 @@ private slots:
         QTest::addColumn<int>("awaySeconds");
         QTest::addColumn<int>("waitMs"); ///< -1: no soon try
         QTest::newRow("just refused") << true << 0 << 300;
-        QTest::newRow("a tenth of 8 s away") << true << 8 << 800;
         QTest::newRow("a tenth of 40 s away") << true << 40 << 4000;
         QTest::newRow("at most 5 s") << true << 600 << 5000;
         QTest::newRow("not there: left to its watch") << false << 0 << -1;

@@ -363,7 +363,6 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("kept");
         QTest::newRow("group-writable") << 0664 << 0664;
-        QTest::newRow("the owner's alone") << 0600 << 0600;
         QTest::newRow("set-user and set-group bits are never copied") << 06775 << 0775;
     }
 

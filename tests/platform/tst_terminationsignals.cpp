@@ -20,7 +20,6 @@ private slots:
         QTest::newRow("1500 reloads are one") << reloads << QList<int>{SIGHUP};
         QTest::newRow("an end never waits behind reloads") << reloads + QList<int>{SIGTERM}
                                                             << QList<int>{SIGTERM};
-        QTest::newRow("the first end") << QList<int>{SIGINT, SIGHUP, SIGTERM} << QList<int>{SIGINT};
     }
 
     void signalsAreCoalesced()
