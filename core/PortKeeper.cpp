@@ -19,7 +19,8 @@ PortKeeper::PortKeeper(SerialLink &link, const Clock &clock, QObject *parent)
         if (m_link.isOpen())
             emit hungUp(reason);
     });
-    m_link.setReadyHandler([this] { mayBeBack(QStringLiteral("answered")); });
+    // The outcome of a connection attempt that ended after open() returned.
+    m_link.setReadyHandler([this] { mayBeBack(QString()); });
     m_soonRetry->setSingleShot(true);
     connect(m_soonRetry, &QTimer::timeout, this, [this] { mayBeBack(QString()); });
 }
@@ -50,7 +51,6 @@ void PortKeeper::setSettings(const Settings &settings)
 bool PortKeeper::open()
 {
     m_lastAttemptNs = m_clock.monotonicNs();
-    const QString lastReason = m_reason;
     LineSettings line;
     QString lineError;
     const std::optional<QString> device = PortNames::deviceFor(m_settings.commPort);
@@ -62,16 +62,18 @@ bool PortKeeper::open()
         m_reason =
             QStringLiteral("No serial port has the number %1.").arg(m_settings.commPort.trimmed());
     } else if (m_device = *device; m_link.open(*device, line, &m_reason)) {
-        qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.lineSettings;
+        // A port that keeps dropping its connections is opened quietly: its drop was told.
+        if (!m_dropping)
+            qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.lineSettings;
         m_reason.clear();
+        m_openedNs = m_lastAttemptNs;
         watchForDevice(QString());
-        planSoonRetry(false);
+        m_soonRetry->stop(); // the time away goes on until the port has held
         m_frameLineTimeNs = line.lineTimeNs(TimeFrame(QTime(0, 0)).size());
         return true;
     }
-    // Told once, not at every retry while the port stays away.
-    if (m_reason != lastReason)
-        qCWarning(lcSync).noquote() << "open failed:" << m_reason;
+    m_dropping = false;
+    warnOnce(QStringLiteral("open failed:"), m_reason);
     watchForDevice(m_device);
     // A device that is there and still refused (ENXIO or EIO while its driver binds) may
     // see no further event in its folder: a /dev/serial/by-id link is made once.
@@ -88,8 +90,15 @@ bool PortKeeper::isOpen() const
 void PortKeeper::closeFor(const QString &reason)
 {
     if (m_link.isOpen()) {
+        // A port that held is back to what it was: its reasons and time away start afresh.
+        const bool held = m_clock.monotonicNs() - m_openedNs >= kSoonRetryMaxMs * 1'000'000;
+        if (held) {
+            m_awaySinceNs = -1;
+            m_warned.clear();
+        }
+        m_dropping = !held && !reason.isEmpty();
         if (!reason.isEmpty())
-            qCWarning(lcSync).noquote() << "port closed:" << reason;
+            warnOnce(QStringLiteral("port closed:"), reason);
         m_link.close();
     }
     m_reason = reason;
@@ -136,6 +145,14 @@ void PortKeeper::planSoonRetry(bool due)
         m_awaySinceNs = now;
     const qint64 awayMs = (now - m_awaySinceNs) / 1'000'000;
     m_soonRetry->start(int(std::clamp(awayMs / 10, kSoonRetryMinMs, kSoonRetryMaxMs)));
+}
+
+void PortKeeper::warnOnce(const QString &what, const QString &reason)
+{
+    if (reason == m_warned)
+        return;
+    m_warned = reason;
+    qCWarning(lcSync).noquote() << what << reason;
 }
 
 void PortKeeper::watchForDevice(const QString &device)

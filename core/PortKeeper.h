@@ -21,7 +21,8 @@ public:
     /// A network port that is away, and a device that is there but refused its open (its
     /// driver still binding), are tried again after a tenth of the time since the port
     /// went, within these bounds: a restarted device server or a replugged adapter is found
-    /// within a second, one that stays away is asked seldom.
+    /// within a second, one that stays away is asked seldom. The time away goes on while
+    /// the port drops each connection within kSoonRetryMaxMs of opening it.
     static constexpr qint64 kSoonRetryMinMs = 300;
     static constexpr qint64 kSoonRetryMaxMs = 5000;
 
@@ -69,6 +70,9 @@ private:
     void mayBeBack(const QString &news);
     /// Plans the next soon try of the port; stops the tries when `due` is false.
     void planSoonRetry(bool due);
+    /// Logs `what` and `reason` unless `reason` is the one told last: a port that stays
+    /// away, or drops every connection, is told of once until its reason changes.
+    void warnOnce(const QString &what, const QString &reason);
 
     SerialLink &m_link;
     const Clock &m_clock;
@@ -82,4 +86,7 @@ private:
     DeviceWatch *m_deviceWatch = nullptr;
     QTimer *m_soonRetry;
     qint64 m_awaySinceNs = -1; ///< monotonic time the first soon try was planned; -1: none
+    qint64 m_openedNs = 0;     ///< monotonic time the port was last opened
+    bool m_dropping = false;   ///< the port was last closed soon after opening, by a hang-up
+    QString m_warned;          ///< the reason told last
 };

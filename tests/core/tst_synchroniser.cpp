@@ -354,6 +354,46 @@ private slots:
         QCOMPARE(watch.watched, QString());
     }
 
+    // A server that drops each connection at once is retried with the growing wait of one
+    // that is away and told of once; one whose connections hold is back to the shortest
+    // wait, and each loss is told.
+    void droppedConnections_data()
+    {
+        QTest::addColumn<int>("heldMs");   ///< how long each connection lasts
+        QTest::addColumn<int>("waitS");    ///< the last soon try, 40 to 45 s into it, in whole seconds
+        QTest::addColumn<bool>("eachTold"); ///< each loss is a warning; else the first only
+        QTest::newRow("dropped at once") << 0 << 4 << false;
+        QTest::newRow("held 5 s each time") << 5000 << 0 << true;
+    }
+
+    void droppedConnections()
+    {
+        QFETCH(int, heldMs);
+        QFETCH(int, waitS);
+        QFETCH(bool, eachTold);
+        static int told;
+        told = 0;
+        const QtMessageHandler testsHandler =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                told += type == QtWarningMsg && text.startsWith(QLatin1String("port closed"));
+            });
+        const QString reason = QStringLiteral("rfc2217://display:4001 hung up");
+        QCOMPARE(m_sync->start(settingsFor(QStringLiteral("rfc2217://display:4001"))),
+                 Synchroniser::StartUpResult::Started);
+        const QTimer *soon = m_sync->port().soonRetry();
+        int losses = 0;
+        for (qint64 away = 0; away < 45'000; ++losses) {
+            m_clock.advanceMs(heldMs);
+            m_link.hangUp(reason);
+            m_clock.advanceMs(soon->interval());
+            away += heldMs + soon->interval();
+            QVERIFY(m_sync->port().open());
+        }
+        qInstallMessageHandler(testsHandler);
+        QCOMPARE(soon->interval() / 1000, waitS); // the last wait planned
+        QCOMPARE(told, eachTold ? losses : 1);
+    }
+
     // A hang-up closes the port at once and says why; the waiting frame is dropped.
     void hangUpClosesThePort()
     {
