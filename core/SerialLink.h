@@ -33,7 +33,8 @@ public:
         Q_UNUSED(onHangUp);
     }
     /// Calls `onReady`, on the thread that made the link, when a port that could not be
-    /// opened a moment ago may be opened now: a network port whose connection was made
-    /// after open() had returned. A link that cannot tell never calls it.
+    /// opened a moment ago is to be tried again now: a network port whose connection
+    /// attempt ended, made or failed, after open() had returned. A link that cannot tell
+    /// never calls it.
     virtual void setReadyHandler(std::function<void()> onReady) { Q_UNUSED(onReady); }
 };

@@ -2,11 +2,13 @@
 
 #include "core/Log.h"
 #include "core/PortNames.h"
+#include "platform/TelnetComPort.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 
 #include <cerrno>
 #include <chrono>
@@ -21,14 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Telnet's commands and the options the program speaks.
-constexpr unsigned char kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251,
-                        kSb = 250, kSe = 240;
-constexpr unsigned char kBinary = 0, kSuppressGoAhead = 3, kComPortOption = 44;
-// RFC 2217's requests SET-BAUDRATE, -DATASIZE, -PARITY and -STOPSIZE are 1 to 4; the
-// server answers each with its number plus 100.
-constexpr unsigned char kSetBaudRate = 1, kReplyOffset = 100;
 
 QString systemReason(int error)
 {
@@ -47,11 +41,6 @@ QString connectReason(int error)
     return systemReason(error);
 }
 
-// RFC 2217's codes for LineSettings' parities (None, Even, Odd, Mark, Space) and stop
-// bits (One, OneAndHalf, Two), in the enums' order.
-constexpr unsigned char kParityCodes[] = {1, 3, 2, 4, 5};
-constexpr unsigned char kStopSizeCodes[] = {1, 3, 2};
-
 /// Waits until `fd` is ready for `events` or `deadline`; what it is ready for, or 0.
 short waitFor(int fd, short events, std::chrono::steady_clock::time_point deadline)
 {
@@ -68,155 +57,29 @@ short waitFor(int fd, short events, std::chrono::steady_clock::time_point deadli
 
 } // namespace
 
-// ---- Telnet ----------------------------------------------------------------------------
-
-/// The Telnet stream of an RFC 2217 connection, both ways: the data escaped, the server's
-/// option negotiation answered, its answers to the line settings compared with the asking.
-class NetworkSerialLink::Telnet
-{
-public:
-    /// `bytes` with each 0xFF doubled, as Telnet sends a data byte of that value.
-    static QByteArray escape(const QByteArray &bytes)
-    {
-        QByteArray out;
-        out.reserve(bytes.size() + 2);
-        for (const char c : bytes) {
-            out.append(c);
-            if (static_cast<unsigned char>(c) == kIac)
-                out.append(c);
-        }
-        return out;
-    }
-
-    /// What the client says first: it will set the line, and asks for binary both ways.
-    static QByteArray greeting()
-    {
-        const unsigned char bytes[] = {kIac, kWill, kComPortOption, kIac, kWill, kBinary,
-                                       kIac, kDo,   kBinary};
-        return QByteArray(reinterpret_cast<const char *>(bytes), sizeof bytes);
-    }
-
-    /// The four requests that set the line to `line`; their values are kept to compare.
-    QByteArray requestLine(const LineSettings &line)
-    {
-        const quint32 baud = quint32(line.baudRate);
-        const char baudBytes[] = {char(baud >> 24), char(baud >> 16), char(baud >> 8),
-                                  char(baud)};
-        m_asked = {QByteArray(baudBytes, 4), QByteArray(1, char(line.dataBits)),
-                   QByteArray(1, char(kParityCodes[int(line.parity)])),
-                   QByteArray(1, char(kStopSizeCodes[int(line.stopBits)]))};
-        QByteArray out;
-        for (int i = 0; i < 4; ++i)
-            out.append(char(kIac)).append(char(kSb)).append(char(kComPortOption))
-                .append(char(kSetBaudRate + i)).append(escape(m_asked[i]))
-                .append(char(kIac)).append(char(kSe));
-        return out;
-    }
-
-    /// Reads what the server sent; returns what is to be answered.
-    QByteArray feed(const QByteArray &bytes)
-    {
-        QByteArray answer;
-        const auto say = [&](unsigned char command, unsigned char option) {
-            answer.append(char(kIac)).append(char(command)).append(char(option));
-        };
-        for (const char byte : bytes) {
-            const auto c = static_cast<unsigned char>(byte);
-            switch (m_state) {
-            case State::Data:
-                if (c == kIac)
-                    m_state = State::Command;
-                break; // what the display sends back is not read
-            case State::Command:
-                if (c == kDo || c == kDont || c == kWill || c == kWont) {
-                    m_command = c;
-                    m_state = State::Option;
-                } else {
-                    m_sub.clear();
-                    m_state = c == kSb ? State::Sub : State::Data; // else 0xFF, or no option
-                }
-                break;
-            case State::Option:
-                // The greeting said WILL and DO for what the client wants; it answers only
-                // what it did not say, so that no negotiation loops.
-                if (c == kComPortOption && (m_command == kDo || m_command == kDont))
-                    (m_command == kDo ? comPortAgreed : comPortRefused) = true;
-                else if (c == kSuppressGoAhead && m_command == kDo)
-                    say(kWill, c);
-                else if (c == kSuppressGoAhead && m_command == kWill)
-                    say(kDo, c);
-                else if (c != kBinary && (m_command == kDo || m_command == kWill))
-                    say(m_command == kDo ? kWont : kDont, c);
-                m_state = State::Data;
-                break;
-            case State::Sub:
-                if (c == kIac)
-                    m_state = State::SubCommand;
-                else if (m_sub.size() < 64)
-                    m_sub.append(byte);
-                break;
-            case State::SubCommand:
-                if (c == kSe) {
-                    answered(m_sub);
-                    m_state = State::Data;
-                } else {
-                    if (c == kIac && m_sub.size() < 64)
-                        m_sub.append(byte);
-                    m_state = State::Sub;
-                }
-                break;
-            }
-        }
-        return answer;
-    }
-
-    /// The server has answered all four line settings.
-    bool lineAnswered() const
-    {
-        return std::all_of(m_answered.begin(), m_answered.end(),
-                           [](const QByteArray &a) { return !a.isEmpty(); });
-    }
-    /// ... with the values asked for.
-    bool lineAsAsked() const { return m_answered == m_asked; }
-
-    bool comPortAgreed = false;  ///< the server said DO COM-PORT-OPTION
-    bool comPortRefused = false; ///< the server said DONT COM-PORT-OPTION
-
-private:
-    /// A subnegotiation: the server's answer to a line setting, or news the program does
-    /// not use (the line's and the modem's state).
-    void answered(const QByteArray &sb)
-    {
-        const int setting = sb.size() >= 3 && static_cast<unsigned char>(sb.at(0)) ==
-                                                   kComPortOption
-                                ? static_cast<unsigned char>(sb.at(1)) - kReplyOffset - 1
-                                : -1;
-        if (setting >= 0 && setting < 4)
-            m_answered[setting] = sb.mid(2);
-    }
-
-    enum class State { Data, Command, Option, Sub, SubCommand } m_state = State::Data;
-    unsigned char m_command = 0;
-    QByteArray m_sub;
-    std::array<QByteArray, 4> m_asked;    ///< baud rate, data size, parity, stop size
-    std::array<QByteArray, 4> m_answered; ///< the same, as the server set them
-};
-
 // ---- connecting ------------------------------------------------------------------------
 
 /// One connection attempt, shared by the link and the thread that makes it: whichever
 /// lets it go last closes a connection nobody took.
 struct NetworkSerialLink::Attempt
 {
+    enum class Step { LookUp, Connect, Negotiate };
+
     QString device;
+    QString host;
     LineSettings line;
+    /// When it is given up: the connection and negotiation keep it themselves, and the link
+    /// stops waiting for a name lookup that has not ended by then.
+    std::chrono::steady_clock::time_point deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+    std::atomic<Step> step{Step::LookUp};
     std::mutex lock;
     std::condition_variable finished;
     bool done = false;
     int fd = -1;
     QString error;
-    std::unique_ptr<Telnet> telnet;
-    std::function<void()> notify; ///< told of a connection made after open() returned
+    std::unique_ptr<TelnetComPort> telnet;
+    std::function<void()> notify; ///< told when it ends after open() returned
 
     ~Attempt()
     {
@@ -224,11 +87,26 @@ struct NetworkSerialLink::Attempt
             ::close(fd);
     }
 
+    /// What the link says while the attempt goes on.
+    QString underWay() const
+    {
+        switch (step.load()) {
+        case Step::LookUp:
+            return QStringLiteral("looking up the name %1").arg(host);
+        case Step::Connect:
+            return QStringLiteral("the server has not answered yet");
+        case Step::Negotiate:
+            break;
+        }
+        return QStringLiteral("the server has not agreed the line settings yet");
+    }
+
     void run(const NetworkPort &port)
     {
         QString why;
-        auto stream = port.protocol == NetworkPort::Protocol::Rfc2217 ? std::make_unique<Telnet>()
-                                                                      : nullptr;
+        auto stream = port.protocol == NetworkPort::Protocol::Rfc2217
+                          ? std::make_unique<TelnetComPort>(line)
+                          : nullptr;
         const int connected = connectTo(port, stream.get(), &why);
         const std::lock_guard guard(lock);
         done = true;
@@ -236,14 +114,12 @@ struct NetworkSerialLink::Attempt
         error = why;
         telnet = std::move(stream);
         finished.notify_all();
-        if (fd >= 0 && notify)
+        if (notify)
             notify();
     }
 
-    int connectTo(const NetworkPort &port, Telnet *stream, QString *why) const
+    int connectTo(const NetworkPort &port, TelnetComPort *stream, QString *why)
     {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
@@ -255,6 +131,7 @@ struct NetworkSerialLink::Attempt
                        .arg(port.host, QString::fromLocal8Bit(::gai_strerror(failed)));
             return -1;
         }
+        step = Step::Connect;
         int fd = -1;
         for (const addrinfo *a = found; a && fd < 0; a = a->ai_next)
             fd = connectOne(a, deadline, why);
@@ -263,7 +140,8 @@ struct NetworkSerialLink::Attempt
             return -1;
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        if (stream && !negotiate(fd, stream, deadline, why)) {
+        step = Step::Negotiate;
+        if (stream && !negotiate(fd, stream, why)) {
             ::close(fd);
             return -1;
         }
@@ -299,42 +177,52 @@ struct NetworkSerialLink::Attempt
         return fd;
     }
 
-    /// Agrees RFC 2217 with the server and sets the line; false with the reason.
-    bool negotiate(int fd, Telnet *stream, std::chrono::steady_clock::time_point deadline,
-                   QString *why) const
+    static QString notAgreed()
     {
-        QByteArray out = Telnet::greeting();
-        bool requested = false;
+        return QStringLiteral("the server did not agree the line settings within %1 ms")
+            .arg(kConnectTimeoutMs);
+    }
+
+    /// Agrees RFC 2217 with the server and sets the line, by the deadline whatever the
+    /// server sends; false with the reason.
+    bool negotiate(int fd, TelnetComPort *stream, QString *why) const
+    {
+        QByteArray out = TelnetComPort::greeting();
+        qint64 received = 0;
         for (;;) {
-            if (!out.isEmpty()) {
-                if (::send(fd, out.constData(), size_t(out.size()), MSG_NOSIGNAL) !=
-                    ssize_t(out.size())) {
-                    *why = systemReason(errno);
-                    return false;
-                }
-                out.clear();
+            for (qsizetype sent = 0; sent < out.size();) {
+                const ssize_t n = ::send(fd, out.constData() + sent, size_t(out.size() - sent),
+                                         MSG_NOSIGNAL);
+                if (n > 0)
+                    sent += n;
+                else if (errno != EAGAIN && errno != EINTR)
+                    return (*why = systemReason(errno), false);
+                else if (waitFor(fd, POLLOUT, deadline) == 0)
+                    return (*why = notAgreed(), false);
             }
-            if (stream->comPortRefused) {
-                *why = QStringLiteral("the server does not take line settings (RFC 2217); a "
-                                      "raw TCP port is named socket://HOST:PORT");
+            out.clear();
+            switch (stream->state()) {
+            case TelnetComPort::State::Failed:
+                *why = stream->failure();
                 return false;
-            }
-            if (stream->comPortAgreed && !requested) {
-                out = stream->requestLine(line);
-                requested = true;
-                continue;
-            }
-            if (stream->lineAnswered()) {
-                if (!stream->lineAsAsked())
+            case TelnetComPort::State::Ready:
+                if (const QStringList differs = stream->differences(); !differs.isEmpty())
                     qCWarning(lcSync).noquote()
-                        << device << "set its line otherwise than the settings ask";
+                        << device << "set its line otherwise than the settings ask:"
+                        << differs.join(QLatin1String("; "));
                 return true;
+            case TelnetComPort::State::Negotiating:
+                break;
             }
-            if (waitFor(fd, POLLIN, deadline) == 0) {
-                *why = QStringLiteral("the server did not agree the line settings within %1 ms")
-                           .arg(kConnectTimeoutMs);
-                return false;
-            }
+            // Past the deadline only what is already there is read, and a server that
+            // sends faster than it is read runs out of its allowance first.
+            if (waitFor(fd, POLLIN, deadline) == 0)
+                return (*why = notAgreed(), false);
+            if (received > kNegotiationBytes)
+                return (*why = QStringLiteral("the server sent more than %1 bytes without "
+                                              "agreeing the line settings")
+                                   .arg(kNegotiationBytes),
+                        false);
             char buffer[512];
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (n == 0) {
@@ -345,8 +233,10 @@ struct NetworkSerialLink::Attempt
                 *why = systemReason(errno);
                 return false;
             }
-            if (n > 0)
-                out = stream->feed(QByteArray(buffer, int(n)));
+            if (n > 0) {
+                received += n;
+                out = stream->feed(buffer, n);
+            }
         }
     }
 };
@@ -357,11 +247,17 @@ NetworkSerialLink::NetworkSerialLink() = default;
 
 NetworkSerialLink::~NetworkSerialLink()
 {
-    if (m_attempt) {
-        const std::lock_guard guard(m_attempt->lock);
-        m_attempt->notify = nullptr;
-    }
+    letAttemptGo();
     close();
+}
+
+void NetworkSerialLink::letAttemptGo()
+{
+    if (!m_attempt)
+        return;
+    const std::lock_guard guard(m_attempt->lock);
+    m_attempt->notify = nullptr;
+    m_attempt.reset();
 }
 
 bool NetworkSerialLink::open(const QString &device, const LineSettings &settings, QString *error)
@@ -380,51 +276,81 @@ bool NetworkSerialLink::open(const QString &device, const LineSettings &settings
         return false;
     }
     // An attempt for another port or other settings is let go; one for these goes on.
-    if (m_attempt && (m_attempt->device != device || m_attempt->line != settings)) {
-        const std::lock_guard guard(m_attempt->lock);
-        m_attempt->notify = nullptr;
-        m_attempt.reset();
-    }
+    if (m_attempt && (m_attempt->device != device || m_attempt->line != settings))
+        letAttemptGo();
+    if (m_failedDevice != device || m_failedLine != settings)
+        m_lastFailure.clear();
     // A fresh attempt is waited for a moment; one already under way is not waited for
     // again, so that a host that never answers does not hold the window at every try.
     const bool fresh = !m_attempt;
     if (fresh) {
         m_attempt = std::make_shared<Attempt>();
         m_attempt->device = device;
+        m_attempt->host = port->host;
         m_attempt->line = settings;
-        m_attempt->notify = [this] {
-            QMetaObject::invokeMethod(
-                &m_context,
-                [this] {
-                    if (m_onReady)
-                        m_onReady();
-                },
-                Qt::QueuedConnection);
+        // Its end, and a lookup that outlives the deadline, are told to the ready handler,
+        // which tries the port again and so hears the outcome.
+        const auto tell = [this] {
+            if (m_onReady)
+                m_onReady();
         };
+        m_attempt->notify = [this, tell] {
+            QMetaObject::invokeMethod(&m_context, tell, Qt::QueuedConnection);
+        };
+        QTimer::singleShot(kConnectTimeoutMs + 10, &m_context,
+                           [this, tell, attempt = std::weak_ptr<Attempt>(m_attempt)] {
+                               if (!attempt.expired() && attempt.lock() == m_attempt)
+                                   tell();
+                           });
         std::thread([attempt = m_attempt, port = *port] { attempt->run(port); }).detach();
     }
     std::unique_lock wait(m_attempt->lock);
     if (!m_attempt->finished.wait_for(wait, std::chrono::milliseconds(fresh ? kOpenWaitMs : 0),
                                       [&] { return m_attempt->done; })) {
         wait.unlock();
-        return fail(QStringLiteral("the server has not answered yet"));
+        QString reason = m_lastFailure.isEmpty() ? m_attempt->underWay() : m_lastFailure;
+        if (std::chrono::steady_clock::now() >= m_attempt->deadline) {
+            // Only a name lookup outlives it; its thread ends in its own time, unheard.
+            reason = QStringLiteral("the name %1 was not resolved within %2 ms (no name "
+                                    "server answered)")
+                         .arg(m_attempt->host)
+                         .arg(kConnectTimeoutMs);
+            rememberFailure(device, settings, reason);
+            letAttemptGo();
+        }
+        return fail(reason);
     }
     const int fd = std::exchange(m_attempt->fd, -1);
     const QString attemptError = m_attempt->error;
-    std::unique_ptr<Telnet> telnet = std::move(m_attempt->telnet);
+    std::unique_ptr<TelnetComPort> telnet = std::move(m_attempt->telnet);
     m_attempt->notify = nullptr;
     wait.unlock();
     m_attempt.reset();
-    if (fd < 0)
+    if (fd < 0) {
+        rememberFailure(device, settings, attemptError);
         return fail(attemptError);
+    }
+    m_lastFailure.clear();
     m_fd = fd;
     m_device = device;
     m_telnet = std::move(telnet);
+    // What the line carries in a second, twice over, and a margin for Telnet's news.
+    m_floodBytesPerSecond = settings.baudRate / 5 + 4096;
+    m_receivedThisSecond = 0;
+    m_secondStart = std::chrono::steady_clock::now();
     // The server's Telnet answers and the end of the connection arrive here, at once.
     m_incoming = new QSocketNotifier(m_fd, QSocketNotifier::Read, &m_context);
     QObject::connect(m_incoming, &QSocketNotifier::activated, &m_context,
                      [this] { readIncoming(); });
     return true;
+}
+
+void NetworkSerialLink::rememberFailure(const QString &device, const LineSettings &line,
+                                        const QString &reason)
+{
+    m_failedDevice = device;
+    m_failedLine = line;
+    m_lastFailure = reason;
 }
 
 void NetworkSerialLink::readIncoming()
@@ -434,6 +360,8 @@ void NetworkSerialLink::readIncoming()
         if (m_onHangUp)
             m_onHangUp(QStringLiteral("%1 %2").arg(m_device, reason));
     };
+    // A server that sends without end is dropped once it has sent a second's allowance,
+    // so that it never keeps the thread from the clock, the schedule and the signals.
     char buffer[1024];
     for (;;) {
         const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -446,9 +374,21 @@ void NetworkSerialLink::readIncoming()
                 hangUp(QStringLiteral("hung up: %1").arg(systemReason(errno)));
             return;
         }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_secondStart >= std::chrono::seconds(1)) {
+            m_secondStart = now;
+            m_receivedThisSecond = 0;
+        }
+        m_receivedThisSecond += n;
+        if (m_receivedThisSecond > m_floodBytesPerSecond)
+            return hangUp(QStringLiteral("dropped: the server sent more than %1 bytes in a "
+                                         "second, more than its line carries")
+                              .arg(m_floodBytesPerSecond));
         if (m_telnet) {
-            const QByteArray answer = m_telnet->feed(QByteArray(buffer, int(n)));
+            const QByteArray answer = m_telnet->feed(buffer, n);
             QString reason;
+            if (m_telnet->state() == TelnetComPort::State::Failed)
+                return hangUp(QStringLiteral("dropped: %1").arg(m_telnet->failure()));
             if (!answer.isEmpty() && !sendAll(answer, 500, &reason))
                 return hangUp(QStringLiteral("hung up: %1").arg(reason));
         }
@@ -494,7 +434,7 @@ bool NetworkSerialLink::isOpen() const
 bool NetworkSerialLink::write(const QByteArray &bytes, QString *error)
 {
     QString reason = QStringLiteral("the port is not open");
-    if (m_fd >= 0 && sendAll(m_telnet ? Telnet::escape(bytes) : bytes, 500, &reason))
+    if (m_fd >= 0 && sendAll(m_telnet ? TelnetComPort::escape(bytes) : bytes, 500, &reason))
         return true;
     if (error)
         *error = QStringLiteral("Could not write to %1: %2").arg(m_device, reason);

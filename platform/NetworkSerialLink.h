@@ -4,10 +4,12 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
 class QSocketNotifier;
+class TelnetComPort;
 
 /// A serial port on a device server of the network (Linux): rfc2217://HOST:PORT, Telnet
 /// with the COM-PORT-OPTION of RFC 2217, through which the line settings are set on the
@@ -15,8 +17,13 @@ class QSocketNotifier;
 ///
 /// The name lookup, the connection and the negotiation run on a thread of their own, and
 /// open() waits for them at most kOpenWaitMs: neither a slow name server nor a host that
-/// does not answer holds the window. When they finish later, the ready handler tells that
-/// the port may be opened now. A connection the server ends or loses is a hang-up.
+/// does not answer holds the window. When they end later, or a name lookup outlives
+/// kConnectTimeoutMs, the ready handler is called, and the next open() tells the outcome.
+/// While an attempt goes on, open() gives the last attempt's reason, so that a server
+/// that stays away has one reason, not two that alternate.
+///
+/// A connection the server ends or loses is a hang-up; so is a server that sends more in
+/// a second than twice what its line carries, or breaks Telnet's rules.
 class NetworkSerialLink : public SerialLink
 {
 public:
@@ -24,6 +31,9 @@ public:
     static constexpr int kOpenWaitMs = 100;
     /// How long a connection and its negotiation may take before the attempt is given up.
     static constexpr int kConnectTimeoutMs = 3000;
+    /// The most a server may send before it has agreed the line settings; RFC 2217's
+    /// negotiation is some tens of bytes.
+    static constexpr int kNegotiationBytes = 65536;
 
     NetworkSerialLink();
     ~NetworkSerialLink() override;
@@ -36,8 +46,9 @@ public:
     void setReadyHandler(std::function<void()> onReady) override;
 
 private:
-    class Telnet;
     struct Attempt;
+    void letAttemptGo();
+    void rememberFailure(const QString &device, const LineSettings &line, const QString &reason);
     void readIncoming();
     bool sendAll(const QByteArray &bytes, int timeoutMs, QString *reason);
 
@@ -47,7 +58,13 @@ private:
     std::function<void()> m_onReady;
     int m_fd = -1;
     QString m_device;
-    std::unique_ptr<Telnet> m_telnet; ///< the connection's Telnet stream; none for socket://
+    std::unique_ptr<TelnetComPort> m_telnet; ///< the connection's Telnet; none for socket://
+    QString m_lastFailure; ///< why the last attempt for m_failedDevice and m_failedLine failed
+    QString m_failedDevice;
+    LineSettings m_failedLine;
+    qint64 m_floodBytesPerSecond = 0;
+    qint64 m_receivedThisSecond = 0;
+    std::chrono::steady_clock::time_point m_secondStart;
     std::mutex m_sending; ///< the writer's frames and the answers to the server
     QSocketNotifier *m_incoming = nullptr;
 };
