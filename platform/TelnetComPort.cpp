@@ -1,6 +1,7 @@
 #include "platform/TelnetComPort.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 

@@ -184,19 +184,24 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("listening");
+        QTest::addColumn<QString>("first"); ///< what start-up says, if it cannot be later
         QTest::addColumn<QString>("reason");
-        QTest::newRow("nothing listening") << "127.0.0.1" << false << "Connection refused";
-        QTest::newRow("name does not resolve") << "missing.test" << false << "does not resolve";
+        QTest::newRow("nothing listening")
+            << "127.0.0.1" << false << "" << "Connection refused";
+        QTest::newRow("name does not resolve")
+            << "missing.test" << false << "looking up the name missing.test" << "does not resolve";
         QTest::newRow("name server never answers")
-            << "display.test" << false << "the name display.test was not resolved within 3000 ms";
+            << "display.test" << false << "looking up the name display.test"
+            << "the name display.test was not resolved within 3000 ms";
         QTest::newRow("accepts, never answers")
-            << "127.0.0.1" << true << "did not agree the line settings";
+            << "127.0.0.1" << true << "" << "did not agree the line settings within";
     }
 
     void serversThatDoNotAnswer()
     {
         QFETCH(QString, host);
         QFETCH(bool, listening);
+        QFETCH(QString, first);
         QFETCH(QString, reason);
         QTcpServer silent; // takes connections and never reads them
         QVERIFY(silent.listen(QHostAddress::LocalHost));
@@ -213,6 +218,7 @@ private slots:
                                QStringLiteral("9600,N,8,1")));
         QVERIFY2(startUp.elapsed() < 2000, "the start-up waited for the server");
         QCOMPARE(view.status, RecordingView::Status::PortNotOpen);
+        QVERIFY2(view.reason().contains(first), qPrintable(view.reason()));
         QTRY_VERIFY2_WITH_TIMEOUT(view.reason().contains(reason), qPrintable(view.reason()),
                                   2 * NetworkSerialLink::kConnectTimeoutMs);
         if (!host.startsWith(QLatin1String("127.")))
