@@ -38,4 +38,14 @@ int indexForMinutes(qint16 minutes)
     return -1;
 }
 
+int indexForName(const QString &text)
+{
+    const QStringList all = names();
+    for (int i = 0; i < all.size(); ++i) {
+        if (all.at(i).compare(text.trimmed(), Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace SyncIntervals

@@ -12,5 +12,7 @@ QStringList names();
 std::optional<qint16> minutesForIndex(int index);
 /// The list entry of `minutes` (1, 30, 60 or 720); -1 for any other value.
 int indexForMinutes(qint16 minutes);
+/// The list entry whose name is `text`, blanks around it and case aside; -1 for any other.
+int indexForName(const QString &text);
 
 } // namespace SyncIntervals

@@ -156,6 +156,18 @@
     <message>
         <source>The settings were not saved.
 
+&quot;%1&quot; is not one of the intervals: %2.</source>
+        <translation>Die Einstellungen wurden nicht gespeichert.
+
+„%1“ ist keines der Intervalle: %2.</translation>
+    </message>
+    <message>
+        <source>%1 is not there now; it is opened when it is plugged in.</source>
+        <translation>%1 ist gerade nicht vorhanden; der Anschluss wird geöffnet, sobald er eingesteckt ist.</translation>
+    </message>
+    <message>
+        <source>The settings were not saved.
+
 %1</source>
         <translation>Die Einstellungen wurden nicht gespeichert.
 

@@ -174,6 +174,7 @@ void frmMain::mnuSettingClick()
             },
             m_parts.runAtLogin, m_parts.messageBoxes,
             m_parts.availablePorts ? m_parts.availablePorts() : QList<PortChoice>(), this);
+        m_frmSetting->setDeviceWatch(m_parts.deviceWatch);
         connect(m_frmSetting, &frmSetting::closedWith, this, [this](const Settings &settings) {
             m_settings = settings;
             m_core->apply(settings);

@@ -1,6 +1,7 @@
 #include "ui/frmSetting.h"
 
 #include "core/PortNames.h"
+#include "core/DeviceWatch.h"
 #include "core/SyncIntervals.h"
 #include "platform/RunOnWSU.h"
 #include "ui/ClockIcon.h"
@@ -246,12 +247,30 @@ void frmSetting::cmdSetClick()
                                   .arg(PortNames::whyNoPort(port)));
         return;
     }
-    if (const auto minutes = SyncIntervals::minutesForIndex(m_cboSync->currentIndex()))
-        m_settings.interval = *minutes;
+    // The interval is the entry its box names; a typed text that names none is refused
+    // as a port's is, and an empty box keeps the interval as it is.
+    const QString intervalText = m_cboSync->currentText();
+    const int interval = SyncIntervals::indexForName(intervalText);
+    if (interval < 0 && !intervalText.trimmed().isEmpty()) {
+        m_boxes.warning(this, tr("The settings were not saved.\n\n\"%1\" is not one of the "
+                                 "intervals: %2.")
+                                  .arg(intervalText.trimmed(),
+                                       SyncIntervals::names().join(QLatin1String(", "))));
+        return;
+    }
+    if (interval >= 0) {
+        m_cboSync->setCurrentIndex(interval);
+        m_settings.interval = *SyncIntervals::minutesForIndex(interval);
+    }
     m_settings.commPort = port;
-    if (QString error; m_save(m_settings, {SettingsKey::Interval}, &error))
-        m_boxes.information(this, tr("Settings Done"));
-    else
+    if (QString error; m_save(m_settings, {SettingsKey::Interval}, &error)) {
+        // A port that is not there is kept all the same, for an adapter plugged in later.
+        QString done = tr("Settings Done");
+        if (m_deviceWatch && !PortNames::networkPort(*device) && !m_deviceWatch->isPresent(*device))
+            done += QStringLiteral("\n\n") +
+                    tr("%1 is not there now; it is opened when it is plugged in.").arg(*device);
+        m_boxes.information(this, done);
+    } else
         m_boxes.warning(this, tr("The settings were not saved.\n\n%1").arg(error));
 }
 

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 
+class DeviceWatch;
 class MessageBoxes;
 class QCheckBox;
 class QComboBox;
@@ -37,6 +38,8 @@ public:
     void ChkRWSUClick();
     /// Closes the dialog, storing its settings, as the program ends: the port stays closed.
     void closeForExit();
+    /// Where SET learns whether a device is there now; null: it does not tell.
+    void setDeviceWatch(const DeviceWatch *watch) { m_deviceWatch = watch; }
 
 signals:
     /// The user closed the dialog: the program goes on with `settings`.
@@ -56,6 +59,7 @@ private:
     Save m_save;
     RunOnWSU &m_runAtLogin;
     MessageBoxes &m_boxes;
+    const DeviceWatch *m_deviceWatch = nullptr;
     QComboBox *m_cboCOM = nullptr;
     QComboBox *m_cboSync = nullptr;
     QPushButton *m_cmdSet = nullptr;

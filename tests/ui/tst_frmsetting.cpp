@@ -2,6 +2,7 @@
 #include "platform/SerialPorts.h"
 
 #include "core/MinuteSchedule.h"
+#include "core/SyncIntervals.h"
 #include "core/Synchroniser.h"
 #include "platform/ProfileFile.h"
 #include "ui/Translations.h"
@@ -340,34 +341,45 @@ private slots:
     {
         QTest::addColumn<int>("startInterval");
         QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("typed"); ///< typed into the interval box after; "": nothing
         QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("present"); ///< the port's device is there now
         QTest::addColumn<QString>("storedInterval");
-        QTest::newRow("hour") << 720 << 2 << "/dev/fake"
-                              << "60";
-        QTest::newRow("minute") << 60 << 0 << "/dev/fake"
-                                << "1";
-        QTest::newRow("12 hours") << 30 << 3 << "/dev/fake"
-                                  << "720";
-        QTest::newRow("15 kept without a selection") << 15 << -1 << "/dev/fake"
-                                                     << "15";
-        QTest::newRow("typed port above 6") << 60 << 1 << "9"
-                                            << "30";
-        QTest::newRow("typed device server's port") << 60 << 1 << "rfc2217://display-7:4001"
-                                                    << "30";
+        QTest::addColumn<QString>("said");
+        const QString done = QStringLiteral("Settings Done");
+        QTest::newRow("hour") << 720 << 2 << "" << "/dev/fake" << true << "60" << done;
+        QTest::newRow("minute") << 60 << 0 << "" << "/dev/fake" << true << "1" << done;
+        QTest::newRow("12 hours") << 30 << 3 << "" << "/dev/fake" << true << "720" << done;
+        QTest::newRow("15 kept without a selection")
+            << 15 << -1 << "" << "/dev/fake" << true << "15" << done;
+        QTest::newRow("an entry's name typed, case and blanks aside")
+            << 60 << 0 << " 12 HOURS " << "/dev/fake" << true << "720" << done;
+        QTest::newRow("typed port above 6") << 60 << 1 << "" << "9" << true << "30" << done;
+        QTest::newRow("typed device server's port")
+            << 60 << 1 << "" << "rfc2217://display-7:4001" << false << "30" << done;
+        QTest::newRow("a device not there now")
+            << 60 << 1 << "" << "/dev/ttyUSB7" << false << "30"
+            << done + "\n\n/dev/ttyUSB7 is not there now; it is opened when it is plugged in.";
     }
 
     void set()
     {
         QFETCH(int, startInterval);
         QFETCH(int, index);
+        QFETCH(QString, typed);
         QFETCH(QString, port);
+        QFETCH(bool, present);
         QFETCH(QString, storedInterval);
+        QFETCH(QString, said);
         startWith(withInterval(startInterval));
+        m_deviceWatch.present = present;
         for (int i = 0; i < 5; ++i)
             m_window->core().schedule().minutePassed();
 
         frmSetting *dialog = openDialog();
         child<QComboBox>(dialog, "cboSync")->setCurrentIndex(index);
+        if (!typed.isEmpty())
+            child<QComboBox>(dialog, "cboSync")->setEditText(typed);
         child<QComboBox>(dialog, "cboCOM")->setEditText(port);
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
 
@@ -376,12 +388,13 @@ private slots:
         QCOMPARE(dialog->settings().commPort, port);
         QCOMPARE(m_boxes.shown.size(), 1);
         QCOMPARE(m_boxes.shown.first().icon, QMessageBox::Information);
-        QCOMPARE(m_boxes.shown.first().text, QStringLiteral("Settings Done"));
+        QCOMPARE(m_boxes.shown.first().text, said);
         // The port is stored when the dialog closes, not before.
         QCOMPARE(stored("Settings", "CommPort"), QStringLiteral("/dev/fake"));
         dialog->close();
         QCOMPARE(stored("Settings", "CommPort"), port);
-        QCOMPARE(stored("Settings", "SyncInt"), QString::number(index));
+        QCOMPARE(stored("Settings", "SyncInt"),
+                 QString::number(SyncIntervals::indexForMinutes(qint16(storedInterval.toInt()))));
         // The program goes on with them, counting the minutes afresh.
         QCOMPARE(m_window->settings().commPort, port);
         QCOMPARE(QString::number(m_window->settings().interval), storedInterval);
@@ -418,28 +431,41 @@ private slots:
     void setRefusesATextThatNamesNoPort_data()
     {
         QTest::addColumn<QString>("port");
-        QTest::newRow("a Windows name on Linux") << "COM3";
-        QTest::newRow("number 0") << "0";
-        QTest::newRow("negative number") << "-2";
-        QTest::newRow("empty") << "";
-        QTest::newRow("a device name without its folder") << "ttyUSB0";
-        QTest::newRow("a tab inside a path") << "/dev/tty\tUSB0";
-        QTest::newRow("a vertical tab after a path") << "/dev/ttyUSB0\v";
-        QTest::newRow("a device server without its port") << "socket://display-7";
+        QTest::addColumn<QString>("interval"); ///< typed into its box; "": the first entry
+        QTest::addColumn<QString>("refusal");
+        const auto noPort = [](const QString &port) { return "\"" + port + "\" names no "; };
+        QTest::newRow("a Windows name on Linux") << "COM3" << "" << noPort("COM3");
+        QTest::newRow("number 0") << "0" << "" << noPort("0");
+        QTest::newRow("negative number") << "-2" << "" << noPort("-2");
+        QTest::newRow("empty") << "" << "" << noPort("");
+        QTest::newRow("a device name without its folder") << "ttyUSB0" << "" << noPort("ttyUSB0");
+        QTest::newRow("a tab inside a path") << "/dev/tty\tUSB0" << "" << noPort("/dev/tty\tUSB0");
+        QTest::newRow("a vertical tab after a path")
+            << "/dev/ttyUSB0\v" << "" << noPort("/dev/ttyUSB0\v");
+        QTest::newRow("a device server without its port")
+            << "socket://display-7" << "" << noPort("socket://display-7");
+        QTest::newRow("an interval the list does not have")
+            << "/dev/fake" << "15 minutes"
+            << "\"15 minutes\" is not one of the intervals: minute, 30 minutes, hour, 12 hours.";
     }
 
     // "COM3" stored on Linux would stop the next start-up, and with it the dialog that
-    // could mend it: such a text is refused at SET and never stored.
+    // could mend it: such a text is refused at SET and never stored, and so is an interval
+    // the list does not have, which would store nothing and say it had.
     void setRefusesATextThatNamesNoPort()
     {
         QFETCH(QString, port);
+        QFETCH(QString, interval);
+        QFETCH(QString, refusal);
         frmSetting *dialog = openDialog();
         child<QComboBox>(dialog, "cboSync")->setCurrentIndex(0);
+        if (!interval.isEmpty())
+            child<QComboBox>(dialog, "cboSync")->setEditText(interval);
         child<QComboBox>(dialog, "cboCOM")->setEditText(port);
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
         QCOMPARE(m_boxes.shown.size(), 1);
         QCOMPARE(m_boxes.shown.first().icon, QMessageBox::Warning);
-        QVERIFY2(m_boxes.shown.first().text.contains("\"" + port + "\" names no "),
+        QVERIFY2(m_boxes.shown.first().text.contains(refusal),
                  qPrintable(m_boxes.shown.first().text));
         QCOMPARE(settingsBytes(), kDelivered);
         QCOMPARE(dialog->settings().commPort, QStringLiteral("/dev/fake"));

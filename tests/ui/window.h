@@ -46,6 +46,7 @@ protected:
     RecordingBoxes m_boxes;
     bool m_trayAvailable = false; ///< whether the desktop has a notification area
     QList<PortChoice> m_systemPorts; ///< the serial ports the system reports
+    FakeDeviceWatch m_deviceWatch;   ///< every device there unless a test says otherwise
     frmMain *m_window = nullptr;
 
     /// Fresh fakes and settings, and a new window on them (not yet loaded). The settings
@@ -59,9 +60,13 @@ protected:
         writeSettings(settings);
         m_settingsStore = std::make_unique<ProfileSettingsStore>(
             settingsPath.isEmpty() ? iniPath() : settingsPath);
-        m_window = new frmMain(
-            {m_link, m_clock, m_run, *m_settingsStore, m_boxes, [this] { return m_systemPorts; },
-             [this] { return m_trayAvailable; }, FrameWriter::Threading::Caller});
+        WindowParts parts{m_link,  m_clock, m_run, *m_settingsStore, m_boxes,
+                          [this] { return m_systemPorts; }, [this] { return m_trayAvailable; },
+                          FrameWriter::Threading::Caller};
+        m_deviceWatch = FakeDeviceWatch();
+        m_deviceWatch.present = true;
+        parts.deviceWatch = &m_deviceWatch;
+        m_window = new frmMain(parts);
     }
 
     void reachSlot() { ::reachSlot(m_window->core().writer(), m_clock); }
