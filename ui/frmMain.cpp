@@ -2,6 +2,7 @@
 
 #include "core/Synchroniser.h"
 #include "platform/RunOnWSU.h"
+#include "ui/AccessibleLabel.h"
 #include "ui/ClockIcon.h"
 #include "ui/MessageBox.h"
 #include "ui/Twips.h"
@@ -84,6 +85,7 @@ void frmMain::buildControls()
 
     m_lblClk = new QLabel(client);
     m_lblClk->setObjectName(QStringLiteral("lblClk"));
+    AccessibleLabel::readAsText(m_lblClk); // before anything makes its interface
     m_lblClk->setAccessibleName(tr("Clock"));
     m_lblClk->setGeometry(Twips::rect(120, 240, 2055, 495));
     m_lblClk->setAlignment(Qt::AlignCenter);
@@ -107,6 +109,7 @@ void frmMain::buildControls()
 
     m_lblStamp = new QLabel(client);
     m_lblStamp->setObjectName(QStringLiteral("lblStamp"));
+    AccessibleLabel::readAsText(m_lblStamp); // before anything makes its interface
     m_lblStamp->setAccessibleName(tr("Status"));
     m_lblStamp->setGeometry(Twips::rect(120, 960, 3615, 255));
     QFont stampFont = tahoma;
@@ -116,11 +119,13 @@ void frmMain::buildControls()
     stampColours.setColor(QPalette::WindowText, Qt::white);
     m_lblStamp->setPalette(stampColours);
 
-    // Holds the picture of the notification icon; it lies below the visible client area.
+    // Holds the picture of the notification icon; it lies below the visible client area,
+    // and is hidden, so that nobody (a screen reader neither) meets it there.
     auto *image = new QLabel(client);
     image->setObjectName(QStringLiteral("Image1"));
     image->setGeometry(Twips::rect(720, 1920, 480, 480));
     image->setPixmap(clockPixmap(32));
+    image->hide();
 }
 
 void frmMain::buildMenus()

@@ -12,6 +12,7 @@ LANG=de_DE.UTF-8 and every name is the German one.
 import atexit
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -32,10 +33,11 @@ DEADLINE_S = 30  # an upper bound for a loaded machine, never a wait of its own
 
 NAMES = {
     "en": {"Clock": "Clock", "Status": "Status", "SYNC NOW": "SYNC NOW",
-           "Setting": "Setting", "Settings": "Settings", "Port": "Port", "Every": "Every"},
+           "Setting": "Setting", "Settings": "Settings", "Port": "Port", "Every": "Every",
+           "Last Sync at ": "Last Sync at "},
     "de": {"Clock": "Uhr", "Status": "Status", "SYNC NOW": "ABGLEICHEN",
            "Setting": "Einstellung", "Settings": "Einstellungen", "Port": "Port",
-           "Every": "Intervall"},
+           "Every": "Intervall", "Last Sync at ": "Abgeglichen am "},
 }
 
 
@@ -113,6 +115,21 @@ def main():
             if find(window, role, name[text]) is None:
                 sys.exit(f"FAIL no {role} named {name[text]!r} in the window")
         print("ok   the window's clock, status, button and menu item have names")
+
+        def shown_text(label):
+            text = find(window, "label", name[label]).queryText()
+            return text.getText(0, text.characterCount)
+        clock = shown_text("Clock")
+        if not re.fullmatch(r"\d\d:\d\d:\d\d", clock):
+            sys.exit(f"FAIL the clock reads {clock!r}, not the time")
+        status = shown_text("Status")
+        if not status.startswith(name["Last Sync at "]):
+            sys.exit(f"FAIL the status line reads {status!r}")
+        for node in nodes(window):
+            showing = node.getState().contains(pyatspi.STATE_SHOWING)
+            if node.getRoleName() in ("label", "image") and not node.name and showing:
+                sys.exit("FAIL an unnamed picture is shown to the screen reader")
+        print(f"ok   the clock reads {clock}, the status line {status!r}")
 
         before = frames(received)
         sync = find(window, "push button", name["SYNC NOW"])
