@@ -83,12 +83,8 @@
         <translation>Die Uhr des PCs ist nicht mit einer Zeitquelle abgeglichen (seit %1); die Anzeige folgt ihr trotzdem.</translation>
     </message>
     <message>
-        <source>Frames are written at real-time priority.</source>
-        <translation>Telegramme werden mit Echtzeitpriorität geschrieben.</translation>
-    </message>
-    <message>
-        <source>Frames are written at normal priority: a busy PC may make them late.</source>
-        <translation>Telegramme werden mit normaler Priorität geschrieben: ein ausgelasteter PC kann sie verspäten.</translation>
+        <source>When the PC is busy, the display may be set some milliseconds late.</source>
+        <translation>Ist der PC ausgelastet, kann die Anzeige einige Millisekunden zu spät gestellt werden.</translation>
     </message>
 </context>
 <context>

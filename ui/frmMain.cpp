@@ -299,9 +299,10 @@ void frmMain::showPcClockState(const QDateTime &unsynchronisedSince)
 
 void frmMain::showWriterScheduling(bool realTime)
 {
-    m_scheduling = realTime ? tr("Frames are written at real-time priority.")
-                            : tr("Frames are written at normal priority: a busy PC may "
-                                 "make them late.");
+    // Only what the user may notice is said; the priority itself is in the log.
+    m_scheduling = realTime ? QString()
+                            : tr("When the PC is busy, the display may be set some "
+                                 "milliseconds late.");
     showStatus();
 }
 
