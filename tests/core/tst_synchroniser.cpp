@@ -371,14 +371,17 @@ private slots:
         QFETCH(int, heldMs);
         QFETCH(int, waitS);
         QFETCH(bool, eachTold);
+        const QString port = QStringLiteral("rfc2217://display:4001");
+        if (PortNames::deviceFor(port).value_or(QString()).isEmpty())
+            QSKIP("this platform's ports are on the computer only");
         static int told;
         told = 0;
         const QtMessageHandler testsHandler =
             qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
                 told += type == QtWarningMsg && text.startsWith(QLatin1String("port closed"));
             });
-        const QString reason = QStringLiteral("rfc2217://display:4001 hung up");
-        QCOMPARE(m_sync->start(settingsFor(QStringLiteral("rfc2217://display:4001"))),
+        const QString reason = port + QStringLiteral(" hung up");
+        QCOMPARE(m_sync->start(settingsFor(port)),
                  Synchroniser::StartUpResult::Started);
         const QTimer *soon = m_sync->port().soonRetry();
         int losses = 0;
