@@ -68,7 +68,11 @@ bool PortKeeper::open()
         m_reason.clear();
         m_openedNs = m_lastAttemptNs;
         watchForDevice(QString());
-        m_soonRetry->stop(); // the time away goes on until the port has held
+        // A network port's time away goes on until its connection has held.
+        if (PortNames::networkPort(*device))
+            m_soonRetry->stop();
+        else
+            planSoonRetry(false);
         m_frameLineTimeNs = line.lineTimeNs(TimeFrame(QTime(0, 0)).size());
         return true;
     }
@@ -90,13 +94,15 @@ bool PortKeeper::isOpen() const
 void PortKeeper::closeFor(const QString &reason)
 {
     if (m_link.isOpen()) {
-        // A port that held is back to what it was: its reasons and time away start afresh.
+        // A network connection that held, and a device that goes (its folder tells when it
+        // is back, as a replugged adapter), start afresh: their reasons are told again.
+        const bool network = PortNames::networkPort(m_device).has_value();
         const bool held = m_clock.monotonicNs() - m_openedNs >= kSoonRetryMaxMs * 1'000'000;
-        if (held) {
+        if (held || !network) {
             m_awaySinceNs = -1;
             m_warned.clear();
         }
-        m_dropping = !held && !reason.isEmpty();
+        m_dropping = network && !held && !reason.isEmpty();
         if (!reason.isEmpty())
             warnOnce(QStringLiteral("port closed:"), reason);
         m_link.close();

@@ -22,7 +22,7 @@ public:
     /// driver still binding), are tried again after a tenth of the time since the port
     /// went, within these bounds: a restarted device server or a replugged adapter is found
     /// within a second, one that stays away is asked seldom. The time away goes on while
-    /// the port drops each connection within kSoonRetryMaxMs of opening it.
+    /// a network port drops each connection within kSoonRetryMaxMs of making it.
     static constexpr qint64 kSoonRetryMinMs = 300;
     static constexpr qint64 kSoonRetryMaxMs = 5000;
 
@@ -71,7 +71,8 @@ private:
     /// Plans the next soon try of the port; stops the tries when `due` is false.
     void planSoonRetry(bool due);
     /// Logs `what` and `reason` unless `reason` is the one told last: a port that stays
-    /// away, or drops every connection, is told of once until its reason changes.
+    /// away, or a server that drops every connection, is told of once until its reason
+    /// changes.
     void warnOnce(const QString &what, const QString &reason);
 
     SerialLink &m_link;
@@ -87,6 +88,6 @@ private:
     QTimer *m_soonRetry;
     qint64 m_awaySinceNs = -1; ///< monotonic time the first soon try was planned; -1: none
     qint64 m_openedNs = 0;     ///< monotonic time the port was last opened
-    bool m_dropping = false;   ///< the port was last closed soon after opening, by a hang-up
+    bool m_dropping = false;   ///< a network port's connection ended soon after it was made
     QString m_warned;          ///< the reason told last
 };
