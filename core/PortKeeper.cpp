@@ -68,11 +68,7 @@ bool PortKeeper::open()
         m_reason.clear();
         m_openedNs = m_lastAttemptNs;
         watchForDevice(QString());
-        // A network port's time away goes on until its connection has held.
-        if (PortNames::networkPort(*device))
-            m_soonRetry->stop();
-        else
-            planSoonRetry(false);
+        m_soonRetry->stop(); // the time away goes on until closeFor() sees what held
         m_frameLineTimeNs = line.lineTimeNs(TimeFrame(QTime(0, 0)).size());
         return true;
     }

@@ -356,45 +356,52 @@ private slots:
 
     // A server that drops each connection at once is retried with the growing wait of one
     // that is away and told of once; one whose connections hold is back to the shortest
-    // wait, and each loss is told.
+    // wait, and each loss and return is told, as each of a device that is replugged.
     void droppedConnections_data()
     {
-        QTest::addColumn<int>("heldMs");   ///< how long each connection lasts
-        QTest::addColumn<int>("waitS");    ///< the last soon try, 40 to 45 s into it, in whole seconds
-        QTest::addColumn<bool>("eachTold"); ///< each loss is a warning; else the first only
-        QTest::newRow("dropped at once") << 0 << 4 << false;
-        QTest::newRow("held 5 s each time") << 5000 << 0 << true;
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("heldMs");    ///< how long each connection lasts
+        QTest::addColumn<int>("waitS");     ///< the last soon try, 40 to 45 s in, whole seconds
+        QTest::addColumn<bool>("eachTold"); ///< each loss and return is told; else the first
+        const QString server = QStringLiteral("rfc2217://display:4001");
+        QTest::newRow("dropped at once") << server << 0 << 4 << false;
+        QTest::newRow("held 5 s each time") << server << 5000 << 0 << true;
+        QTest::newRow("a device replugged") << testDevice("/dev/x") << 0 << -1 << true;
     }
 
     void droppedConnections()
     {
+        QFETCH(QString, port);
         QFETCH(int, heldMs);
         QFETCH(int, waitS);
         QFETCH(bool, eachTold);
-        const QString port = QStringLiteral("rfc2217://display:4001");
         if (PortNames::deviceFor(port).value_or(QString()).isEmpty())
             QSKIP("this platform's ports are on the computer only");
-        static int told;
-        told = 0;
+        QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync.info=true"));
+        const auto defaultRules = qScopeGuard([] { QLoggingCategory::setFilterRules({}); });
+        static int lost, opened;
+        lost = opened = 0;
         const QtMessageHandler testsHandler =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-                told += type == QtWarningMsg && text.startsWith(QLatin1String("port closed"));
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+                lost += text.startsWith(QLatin1String("port closed"));
+                opened += text.startsWith(QLatin1String("port open"));
             });
-        const QString reason = port + QStringLiteral(" hung up");
-        QCOMPARE(m_sync->start(settingsFor(port)),
-                 Synchroniser::StartUpResult::Started);
+        QCOMPARE(m_sync->start(settingsFor(port)), Synchroniser::StartUpResult::Started);
         const QTimer *soon = m_sync->port().soonRetry();
         int losses = 0;
+        int waitMs = -1; ///< the soon try planned after the last loss
         for (qint64 away = 0; away < 45'000; ++losses) {
             m_clock.advanceMs(heldMs);
-            m_link.hangUp(reason);
-            m_clock.advanceMs(soon->interval());
-            away += heldMs + soon->interval();
+            m_link.hangUp(port + QStringLiteral(" hung up"));
+            waitMs = soon->isActive() ? soon->interval() : -1;
+            m_clock.advanceMs(std::max(waitMs, 1000));
+            away += heldMs + std::max(waitMs, 1000);
             QVERIFY(m_sync->port().open());
         }
         qInstallMessageHandler(testsHandler);
-        QCOMPARE(soon->interval() / 1000, waitS); // the last wait planned
-        QCOMPARE(told, eachTold ? losses : 1);
+        QCOMPARE(waitMs < 0 ? -1 : waitMs / 1000, waitS);
+        QCOMPARE(lost, eachTold ? losses : 1);
+        QCOMPARE(opened, eachTold ? losses + 1 : 1);
     }
 
     // A hang-up closes the port at once and says why; the waiting frame is dropped.
