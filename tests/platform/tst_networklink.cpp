@@ -233,27 +233,23 @@ private slots:
     // answering all along.
     void serversThatNeverStop_data()
     {
-        QTest::addColumn<bool>("rfc2217");
         QTest::addColumn<bool>("negotiate");
         QTest::addColumn<QByteArray>("flood");
         QTest::addColumn<QString>("reason");
         const QByteArray doFlood = QByteArray::fromHex("fffd18").repeated(1000);
         const QByteArray endless(1 << 16, 'a'); // faster than the program reads
         QTest::newRow("bytes without end while agreeing")
-            << true << false << endless << "more than 65536 bytes without agreeing";
+            << false << endless << "more than 65536 bytes without agreeing";
         QTest::newRow("a subnegotiation without end while agreeing")
-            << true << false << QByteArray::fromHex("fffa2c") + endless << "longer than 1024";
-        QTest::newRow("DO at full rate once agreed") << true << true << doFlood
-                                                     << "more than 6016 bytes in a second";
+            << false << QByteArray::fromHex("fffa2c") + endless << "longer than 1024";
+        QTest::newRow("DO at full rate once agreed")
+            << true << doFlood << "more than 6016 bytes in a second";
         QTest::newRow("a subnegotiation without end once agreed")
-            << true << true << QByteArray::fromHex("fffa2c") + endless << "longer than 1024";
-        QTest::newRow("bytes without end on a raw port")
-            << false << false << endless << "more than 6016 bytes in a second";
+            << true << QByteArray::fromHex("fffa2c") + endless << "longer than 1024";
     }
 
     void serversThatNeverStop()
     {
-        QFETCH(bool, rfc2217);
         QFETCH(bool, negotiate);
         QFETCH(QByteArray, flood);
         QFETCH(QString, reason);
@@ -262,16 +258,14 @@ private slots:
         QString hungUp;
         link.setHangUpHandler([&](const QString &why) { hungUp = why; });
         QString error;
-        const QString name = QStringLiteral("%1://127.0.0.1:%2")
-                                 .arg(rfc2217 ? "rfc2217" : "socket")
-                                 .arg(server.port);
+        const QString name = QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.port);
         const LineSettings line; // 9600 baud: 960 bytes a second
         // Tried until the attempt has its outcome; each open() after it is a new attempt.
         bool opened = false;
         QTRY_VERIFY_WITH_TIMEOUT(error.contains(reason) ||
                                      (opened = opened || link.open(name, line, &error)),
                                  2 * NetworkSerialLink::kConnectTimeoutMs);
-        QVERIFY2(opened == (!rfc2217 || negotiate), qPrintable(error));
+        QVERIFY2(opened == negotiate, qPrintable(error));
         if (!opened)
             return;
         QTRY_VERIFY2_WITH_TIMEOUT(hungUp.contains(reason), qPrintable(hungUp), 2000);
