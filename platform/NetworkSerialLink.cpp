@@ -309,8 +309,10 @@ bool NetworkSerialLink::open(const QString &device, const LineSettings &settings
                                       [&] { return m_attempt->done; })) {
         wait.unlock();
         QString reason = m_lastFailure.isEmpty() ? m_attempt->underWay() : m_lastFailure;
-        if (std::chrono::steady_clock::now() >= m_attempt->deadline) {
-            // Only a name lookup outlives it; its thread ends in its own time, unheard.
+        if (std::chrono::steady_clock::now() >= m_attempt->deadline &&
+            m_attempt->step == Attempt::Step::LookUp) {
+            // The connection and the negotiation end by the deadline themselves; a name
+            // lookup may not, and its thread ends in its own time, unheard.
             reason = QStringLiteral("the name %1 was not resolved within %2 ms (no name "
                                     "server answered)")
                          .arg(m_attempt->host)
