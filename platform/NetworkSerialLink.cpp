@@ -1,4 +1,5 @@
 #include "platform/NetworkSerialLink.h"
+#include "platform/SystemText.h"
 
 #include "core/Log.h"
 #include "core/PortNames.h"
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <locale.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -24,9 +26,16 @@
 
 namespace {
 
-QString systemReason(int error)
+
+/// The resolver's text for `failed`, in English as systemErrorText() gives the system's.
+QString lookupErrorText(int failed)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const locale_t user = c ? ::uselocale(c) : locale_t(nullptr);
+    const QString text = QString::fromUtf8(::gai_strerror(failed));
+    if (c)
+        ::uselocale(user);
+    return text;
 }
 
 /// Why a socket could not be made or connected. A service unit that allows no network
@@ -37,8 +46,8 @@ QString connectReason(int error)
         return QStringLiteral("%1; the network is closed to this program (a service unit "
                               "opens it with RestrictAddressFamilies=AF_INET AF_INET6 and "
                               "IPAddressAllow=)")
-            .arg(systemReason(error));
-    return systemReason(error);
+            .arg(systemErrorText(error));
+    return systemErrorText(error);
 }
 
 /// Waits until `fd` is ready for `events` or `deadline`; what it is ready for, or 0.
@@ -128,7 +137,7 @@ struct NetworkSerialLink::Attempt
         if (const int failed =
                 ::getaddrinfo(port.host.toUtf8().constData(), service.constData(), &hints, &found)) {
             *why = QStringLiteral("the name %1 does not resolve (%2)")
-                       .arg(port.host, QString::fromLocal8Bit(::gai_strerror(failed)));
+                       .arg(port.host, lookupErrorText(failed));
             return -1;
         }
         step = Step::Connect;
@@ -196,7 +205,7 @@ struct NetworkSerialLink::Attempt
                 if (n > 0)
                     sent += n;
                 else if (errno != EAGAIN && errno != EINTR)
-                    return (*why = systemReason(errno), false);
+                    return (*why = systemErrorText(errno), false);
                 else if (waitFor(fd, POLLOUT, deadline) == 0)
                     return (*why = notAgreed(), false);
             }
@@ -230,7 +239,7 @@ struct NetworkSerialLink::Attempt
                 return false;
             }
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                *why = systemReason(errno);
+                *why = systemErrorText(errno);
                 return false;
             }
             if (n > 0) {
@@ -373,7 +382,7 @@ void NetworkSerialLink::readIncoming()
             if (errno == EINTR)
                 continue;
             if (errno != EAGAIN)
-                hangUp(QStringLiteral("hung up: %1").arg(systemReason(errno)));
+                hangUp(QStringLiteral("hung up: %1").arg(systemErrorText(errno)));
             return;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -411,7 +420,7 @@ bool NetworkSerialLink::sendAll(const QByteArray &bytes, int timeoutMs, QString 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN) {
-            *reason = systemReason(errno);
+            *reason = systemErrorText(errno);
             return false;
         }
         // The server reads nothing and its buffers are full: bounded, never a hang.

@@ -1,4 +1,5 @@
 #include "platform/PosixSerialLink.h"
+#include "platform/SystemText.h"
 
 #include "core/Settings.h"
 
@@ -21,10 +22,6 @@
 
 namespace {
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 /// The termios speed of `baud`, or B0 for a rate the system has no constant for.
 speed_t speedOf(qint32 baud)
@@ -117,7 +114,7 @@ QString notASerialLine(dev_t device)
 /// by joining that group, which takes effect at the next log-in.
 QString permissionDenied(const QString &device, int error)
 {
-    QString reason = systemReason(error);
+    QString reason = systemErrorText(error);
     struct stat st;
     if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !(st.st_mode & S_IWGRP) ||
         st.st_gid == 0)
@@ -182,7 +179,7 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
         if (errno == EACCES)
             return fail(QStringLiteral("Could not open %1: %2")
                             .arg(device, permissionDenied(device, errno)));
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
     }
     if (!::isatty(m_fd))
         return fail(QStringLiteral("Could not open %1: it is not a serial port.").arg(device));
@@ -190,11 +187,11 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
         const int saved = errno;
         return fail(saved == EWOULDBLOCK
                         ? inUse(device, ::fstat(m_fd, &st) == 0 ? lockHolder(st) : 0)
-                        : QStringLiteral("Could not open %1: %2").arg(device, systemReason(saved)));
+                        : QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(saved)));
     }
     // What was opened, which a link may have changed since it was looked at.
     if (::fstat(m_fd, &st) != 0)
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
     if (st.st_rdev != checked) {
         if (const QString why = notASerialLine(st.st_rdev); !why.isEmpty())
             return fail(QStringLiteral("Could not open %1: %2.").arg(device, why));
@@ -215,7 +212,7 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
             QStringLiteral("Could not open %1: the port has no 1.5 stop bits.").arg(device));
     struct termios tio;
     if (::tcgetattr(m_fd, &tio) != 0)
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~tcflag_t(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS | CMSPAR);
     tio.c_cflag |= CLOCAL | CREAD;
@@ -254,7 +251,7 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
     tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
     if (::cfsetospeed(&tio, speed) != 0 || ::cfsetispeed(&tio, speed) != 0 ||
         ::tcsetattr(m_fd, TCSANOW, &tio) != 0)
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemReason(errno)));
+        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
     m_device = device;
     m_settings = settings;
     watchForHangUp();
@@ -305,14 +302,14 @@ bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            return fail(systemReason(errno));
+            return fail(systemErrorText(errno));
         pollfd writable{m_fd, POLLOUT, 0};
         const int ready = m_io.poll(&writable, 1, int(deadline.remainingTime()));
         if (ready == 0 || deadline.hasExpired())
             return fail(QStringLiteral("the bytes were not taken within %1 ms")
                             .arg(500 + qint64(seconds * 1000.0)));
         if (ready < 0 && errno != EINTR)
-            return fail(systemReason(errno));
+            return fail(systemErrorText(errno));
         if (writable.revents & (POLLHUP | POLLERR | POLLNVAL))
             return fail(QStringLiteral("the device hung up"));
     }

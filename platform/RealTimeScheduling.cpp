@@ -1,4 +1,5 @@
 #include "platform/RealTimeScheduling.h"
+#include "platform/SystemText.h"
 
 #include <cerrno>
 #include <cstring>
@@ -15,7 +16,7 @@ ThreadScheduling::Outcome RealTimeScheduling::makeCurrentThreadRealTime()
     const int error = m_io.setFifo(kPriority);
     if (error == 0)
         return {true, m_io.scheduling()};
-    QString why = QString::fromLocal8Bit(std::strerror(error));
+    QString why = systemErrorText(error);
     if (error == EPERM)
         why = QStringLiteral("the program may not set it itself (no CAP_SYS_NICE, and "
                              "RLIMIT_RTPRIO below %1)")

@@ -1,4 +1,5 @@
 #include "platform/SafeFile.h"
+#include "platform/SystemText.h"
 
 #include "core/Settings.h"
 
@@ -34,10 +35,6 @@ bool fail(QString *reason, const QString &text)
 #ifdef Q_OS_UNIX
 namespace {
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 /// Closes a descriptor when it goes out of scope.
 struct Descriptor
@@ -154,7 +151,7 @@ bool Entry::reach(QString *reason)
                 break; // a file not there yet: replace() makes it
             if (errno == ENOENT || errno == ENOTDIR)
                 return fail(reason, QStringLiteral("was not found"));
-            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
+            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
         }
         if (S_ISLNK(st.st_mode)) {
             const QString link = joined(folderPath(), name);
@@ -190,7 +187,7 @@ bool Entry::reach(QString *reason)
         const int next = ::openat(folder.fd, name.constData(),
                                   O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0)
-            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
+            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
         folder.reset(next);
         if (name != "..")
             folderNames << QFile::decodeName(name);
@@ -224,7 +221,7 @@ bool Entry::read(QByteArray *data, QString *reason)
             return fail(reason, QStringLiteral("is now a link to \"%1\": the settings are never "
                                                "read or written through a link found there")
                                     .arg(SettingsFile::printable(linkTarget(m_folder, m_name))));
-        return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
+        return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
     }
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
         return fail(reason, QStringLiteral("is not a regular file"));
@@ -241,7 +238,7 @@ bool Entry::read(QByteArray *data, QString *reason)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemReason(errno)));
+            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
         if (n == 0)
             break;
         bytes.append(buffer, n);
@@ -261,7 +258,7 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
     struct stat existing;
     const bool exists = ::fstatat(m_folder, m_name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
-        return fail(reason, QStringLiteral("cannot be examined: %1").arg(systemReason(errno)));
+        return fail(reason, QStringLiteral("cannot be examined: %1").arg(systemErrorText(errno)));
     const bool elsewhere = file != QFileInfo(m_path).absoluteFilePath();
     if (exists && S_ISLNK(existing.st_mode))
         return fail(reason, QStringLiteral("leads to \"%1\", which is now a link to \"%2\": the "
@@ -282,7 +279,7 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
         out.fd = ::openat(m_folder, temporary.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (out.fd < 0 && errno != EEXIST)
-            return fail(reason, QStringLiteral("cannot be written: %1").arg(systemReason(errno)));
+            return fail(reason, QStringLiteral("cannot be written: %1").arg(systemErrorText(errno)));
     }
     if (out.fd < 0)
         return fail(reason, QStringLiteral("cannot be written: no free temporary name"));
@@ -290,7 +287,7 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
         const int saved = errno;
         out.reset();
         ::unlinkat(m_folder, temporary.constData(), 0);
-        return fail(reason, QStringLiteral("%1: %2").arg(why, systemReason(saved)));
+        return fail(reason, QStringLiteral("%1: %2").arg(why, systemErrorText(saved)));
     };
 
     if (exists) {
@@ -318,20 +315,20 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
     if (::close(out.release()) != 0) {
         const int saved = errno;
         ::unlinkat(m_folder, temporary.constData(), 0);
-        return fail(reason, QStringLiteral("cannot be written: %1").arg(systemReason(saved)));
+        return fail(reason, QStringLiteral("cannot be written: %1").arg(systemErrorText(saved)));
     }
     // The rename replaces the folder's entry itself, whatever it is by now: it never
     // follows a link.
     if (io.rename(m_folder, temporary.constData(), m_name.constData()) != 0) {
         const int saved = errno;
         ::unlinkat(m_folder, temporary.constData(), 0);
-        return fail(reason, QStringLiteral("cannot be replaced: %1").arg(systemReason(saved)));
+        return fail(reason, QStringLiteral("cannot be replaced: %1").arg(systemErrorText(saved)));
     }
     // The rename itself is on the disk once the folder is.
     if (io.fsync(m_folder) != 0 && errno != EINVAL && errno != EBADF)
         return fail(reason, QStringLiteral("was replaced, but its folder could not be flushed "
                                            "to the disk: %1")
-                                .arg(systemReason(errno)));
+                                .arg(systemErrorText(errno)));
     return true;
 }
 #else

@@ -11,10 +11,13 @@
 #include "platform/PosixSerialLink.h"
 #include "platform/SerialPorts.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
+#include <clocale>
+#include <cstring>
 #include <csignal>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -52,6 +55,32 @@ class tst_SerialLink : public QObject
 
 private slots:
     void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
+
+    // Under German the system's own messages are German; the reasons, which the log
+    // carries, take them in English all the same.
+    void reasonsAreEnglishInEveryLanguage()
+    {
+        QTemporaryDir locales;
+        QProcess localedef;
+        localedef.start(QStringLiteral("localedef"),
+                        {"-i", "de_DE", "-f", "UTF-8", locales.filePath("de_DE.UTF-8")});
+        QVERIFY(localedef.waitForFinished(60'000));
+        qputenv("LOCPATH", QFile::encodeName(locales.path()));
+        qputenv("LANGUAGE", "de");
+        const auto back = qScopeGuard([] {
+            std::setlocale(LC_ALL, "C.UTF-8");
+            qunsetenv("LOCPATH");
+            qunsetenv("LANGUAGE");
+        });
+        QVERIFY(std::setlocale(LC_ALL, "de_DE.UTF-8"));
+        QCOMPARE(QString::fromUtf8(std::strerror(ENOENT)),
+                 QStringLiteral("Datei oder Verzeichnis nicht gefunden"));
+
+        PosixSerialLink link;
+        QString error;
+        QVERIFY(!link.open(QStringLiteral("/dev/orvantide-none"), LineSettings(), &error));
+        QVERIFY2(error.endsWith(QLatin1String(": No such file or directory")), qPrintable(error));
+    }
 
     void lineSettings_data()
     {

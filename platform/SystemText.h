@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+/// The system's text for the error number `error`, in English whatever the user's
+/// language: the log reads the same in every language, and a reason never mixes two.
+QString systemErrorText(int error);
