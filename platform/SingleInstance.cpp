@@ -4,12 +4,22 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 
-QString SingleInstance::socketName(const QString &settingsFile)
+namespace {
+
+/// The settings file itself: a link (the program folder's settings file, linked to /etc)
+/// names the same file, and its name tells an administrator nothing.
+QString theFile(const QString &settingsFile)
 {
-    // A link (the program folder's settings file, linked to /etc) names the same file.
     const QFileInfo file(settingsFile);
     const QString canonical = file.canonicalFilePath();
-    const QString path = canonical.isEmpty() ? file.absoluteFilePath() : canonical;
+    return canonical.isEmpty() ? file.absoluteFilePath() : canonical;
+}
+
+} // namespace
+
+QString SingleInstance::socketName(const QString &settingsFile)
+{
+    const QString path = theFile(settingsFile);
     return QStringLiteral("orvantide-") +
            QString::fromLatin1(QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256)
                                    .toHex()
@@ -24,7 +34,7 @@ QString SingleInstance::alreadyRuns(const QString &settingsFile, const Other &ot
     if (other.answered && other.pid > 0)
         who += QStringLiteral(" (process %1)").arg(other.pid);
     return QStringLiteral("Orvantide already runs for the settings file \"%1\": %2.")
-        .arg(settingsFile, who);
+        .arg(theFile(settingsFile), who);
 }
 
 QByteArray SingleInstance::answer() const
