@@ -62,7 +62,8 @@ bool PortKeeper::open()
         m_reason =
             QStringLiteral("No serial port has the number %1.").arg(m_settings.commPort.trimmed());
     } else if (m_device = *device; m_link.open(*device, line, &m_reason)) {
-        // A port that keeps dropping its connections is opened quietly: its drop was told.
+        // A network port that keeps dropping its connections is opened quietly: its drop
+        // was told.
         if (!m_dropping)
             qCInfo(lcSync).noquote() << "port open:" << *device << m_settings.lineSettings;
         m_reason.clear();

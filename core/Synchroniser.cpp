@@ -22,7 +22,8 @@ Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
     connect(m_ticker, &ClockTicker::ticked, this, [this] {
         m_watch->check(); // once a minute at the most
         if (m_port->dueForRetry()) {
-            qCInfo(lcSync) << "reconnecting";
+            // Every ten seconds while the port stays away, whose reason was told once.
+            qCDebug(lcSync) << "trying the port again";
             syncNow();
         }
     });
