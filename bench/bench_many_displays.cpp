@@ -7,9 +7,14 @@
 // the instances' proportional set sizes) and the processor time per display.
 //
 //   bench_many_displays --service build/orvantide-service --displays 100 [--rounds 4]
+//                       [--ser2net]
+//
+// With --ser2net each instance reaches its port through a ser2net of its own on the
+// loopback, as rfc2217://127.0.0.1:PORT.
 
 #include "core/LineSettings.h"
 #include "core/TimeFrame.h"
+#include "platform/ser2net.h"
 #include "stats.h"
 
 #include <QCommandLineParser>
@@ -19,6 +24,8 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 #include <csignal>
 #include <fcntl.h>
 #include <cstdio>
@@ -176,6 +183,7 @@ int main(int argc, char *argv[])
     parser.addOption({"service", "orvantide-service to run", "path"});
     parser.addOption({"displays", "how many", "n", "10"});
     parser.addOption({"rounds", "SIGHUPs sent to all", "n", "4"});
+    parser.addOption({"ser2net", "each port through a ser2net of its own, as RFC 2217"});
     parser.process(app);
     const int n = parser.value("displays").toInt();
     const int rounds = parser.value("rounds").toInt();
@@ -201,6 +209,16 @@ int main(int argc, char *argv[])
     ::usleep(100'000);
     const Figures floor = figuresOf(reader.take());
 
+    std::vector<std::unique_ptr<Ser2net>> servers;
+    if (parser.isSet("ser2net")) {
+        for (const Port &port : ports) {
+            servers.push_back(std::make_unique<Ser2net>());
+            if (!servers.back()->start(port.path, true)) {
+                std::fprintf(stderr, "bench: ser2net did not start (apt-get install ser2net)\n");
+                return 1;
+            }
+        }
+    }
     QTemporaryDir dir;
     QVector<pid_t> pids;
     for (int i = 0; i < n; ++i) {
@@ -210,7 +228,9 @@ int main(int argc, char *argv[])
             return 1;
         file.write(QStringLiteral("[Settings]\r\nCommPort=%1\r\nSetting=9600,N,8,1\r\n"
                                   "[Sync]\r\nInterval=60\r\n")
-                       .arg(ports[i].path)
+                       .arg(servers.empty() ? ports[i].path
+                                            : QStringLiteral("rfc2217://127.0.0.1:%1")
+                                                  .arg(servers[size_t(i)]->port))
                        .toUtf8());
         file.close();
         const QByteArray program = parser.value("service").toLocal8Bit();
@@ -245,7 +265,8 @@ int main(int argc, char *argv[])
         ::waitpid(pid, nullptr, 0);
     }
     QTextStream out(stdout);
-    out << "displays " << n << ": the program's frames, ms after the moment: " << describe(program)
+    out << "displays " << n << (servers.empty() ? "" : " through ser2net")
+        << ": the program's frames, ms after the moment: " << describe(program)
         << "\n  the one-writer floor, same reader:         " << describe(floor)
         << "\n  memory " << QString::number(double(pssKiB) / 1024, 'f', 1) << " MiB (sum of PSS), "
         << QString::number(double(pssKiB) / 1024 / n, 'f', 2) << " MiB and "
