@@ -62,37 +62,23 @@ class tst_SingleInstance : public QObject
     Q_OBJECT
 
 private slots:
-    // A second start names the running instance and the settings file itself, not the
-    // link it was given (the packaged program's file is a link to /etc/orvantide).
-    void aSecondStartNamesTheFileAndWhoRuns_data()
+    // A second start names the settings file itself, not the link it was given (the
+    // packaged program's file is a link to /etc/orvantide), and who runs for it.
+    void aSecondStartNamesTheFileItself()
     {
-        QTest::addColumn<bool>("throughLink");
-        QTest::addColumn<int>("kind"); ///< -1: it did not answer
-        QTest::addColumn<QString>("who");
-        QTest::newRow("the service, through a link")
-            << true << int(SingleInstance::Kind::Headless) << "the service (--headless) (process 42)";
-        QTest::newRow("the windowed program")
-            << false << int(SingleInstance::Kind::Windowed) << "the windowed program (process 42)";
-        QTest::newRow("a program that does not answer") << false << -1 << "another program";
-    }
-
-    void aSecondStartNamesTheFileAndWhoRuns()
-    {
-        QFETCH(bool, throughLink);
-        QFETCH(int, kind);
-        QFETCH(QString, who);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("orvtide.ini"));
         QVERIFY(QFile(file).open(QIODevice::WriteOnly));
         const QString link = dir.filePath(QStringLiteral("link.ini"));
         QVERIFY(QFile::link(file, link));
         SingleInstance::Other other;
-        other.answered = kind >= 0;
-        other.kind = SingleInstance::Kind(std::max(kind, 0));
+        other.answered = true;
+        other.kind = SingleInstance::Kind::Headless;
         other.pid = 42;
-        QCOMPARE(SingleInstance::alreadyRuns(throughLink ? link : file, other),
-                 QStringLiteral("Orvantide already runs for the settings file \"%1\": %2.")
-                     .arg(QFileInfo(file).canonicalFilePath(), who));
+        QCOMPARE(SingleInstance::alreadyRuns(link, other),
+                 QStringLiteral("Orvantide already runs for the settings file \"%1\": the "
+                                "service (--headless) (process 42).")
+                     .arg(QFileInfo(file).canonicalFilePath()));
     }
 
     void requestsAreHeardFromTheSameUserOnly_data()
