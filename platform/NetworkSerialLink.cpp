@@ -15,7 +15,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <locale.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -26,17 +25,6 @@
 
 namespace {
 
-
-/// The resolver's text for `failed`, in English as systemErrorText() gives the system's.
-QString lookupErrorText(int failed)
-{
-    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    const locale_t user = c ? ::uselocale(c) : locale_t(nullptr);
-    const QString text = QString::fromUtf8(::gai_strerror(failed));
-    if (c)
-        ::uselocale(user);
-    return text;
-}
 
 /// Why a socket could not be made or connected. A service unit that allows no network
 /// (RestrictAddressFamilies=, IPAddressDeny=) makes the system refuse both: that is said.
@@ -137,7 +125,7 @@ struct NetworkSerialLink::Attempt
         if (const int failed =
                 ::getaddrinfo(port.host.toUtf8().constData(), service.constData(), &hints, &found)) {
             *why = QStringLiteral("the name %1 does not resolve (%2)")
-                       .arg(port.host, lookupErrorText(failed));
+                       .arg(port.host, resolverErrorText(failed));
             return -1;
         }
         step = Step::Connect;

@@ -5,3 +5,5 @@
 /// The system's text for the error number `error`, in English whatever the user's
 /// language: the log reads the same in every language, and a reason never mixes two.
 QString systemErrorText(int error);
+/// The resolver's text for getaddrinfo()'s `failed`, in English likewise (POSIX only).
+QString resolverErrorText(int failed);

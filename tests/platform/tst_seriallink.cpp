@@ -10,6 +10,7 @@
 #include "platform/DeviceFolderWatch.h"
 #include "platform/PosixSerialLink.h"
 #include "platform/SerialPorts.h"
+#include "platform/SystemText.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -19,6 +20,7 @@
 #include <clocale>
 #include <cstring>
 #include <csignal>
+#include <netdb.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -80,6 +82,7 @@ private slots:
         QString error;
         QVERIFY(!link.open(QStringLiteral("/dev/orvantide-none"), LineSettings(), &error));
         QVERIFY2(error.endsWith(QLatin1String(": No such file or directory")), qPrintable(error));
+        QCOMPARE(resolverErrorText(EAI_NONAME), QStringLiteral("Name or service not known"));
     }
 
     void lineSettings_data()
