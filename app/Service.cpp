@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainView.h"
+#include "core/ServiceFace.h"
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
 #include "platform/DeviceFolderWatch.h"
@@ -18,10 +19,6 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <csignal>
-
-namespace {
-
-} // namespace
 
 int runServiceMain(int argc, char *argv[], const CommandLine &commandLine)
 {
@@ -57,10 +54,13 @@ int runService(const QString &settingsPath)
     const std::unique_ptr<SerialLink> link = createSerialLink();
     SystemClock clock;
     SystemClockSource clockSource;
-    // The core's log is the service's output; the view is what systemd hears.
+    // The core's log is the service's output; the view is what systemd hears, and what
+    // the windowed programs that watch the service are told.
     const std::unique_ptr<ServiceStatus> status = ServiceStatus::forThisSystem();
     status->setPort(loaded.settings->commPort);
-    Synchroniser sync(*link, clock, *status);
+    ViewRecorder view(*status, [&instance](const QByteArray &line) { instance.tellWatchers(line); });
+    instance.setStateForWatchers([&view] { return view.state(); });
+    Synchroniser sync(*link, clock, view);
     sync.setClockSource(&clockSource);
     DeviceFolderWatch deviceWatch;
     sync.setDeviceWatch(&deviceWatch);
@@ -68,25 +68,36 @@ int runService(const QString &settingsPath)
     RealTimeScheduling scheduling;
     sync.setScheduling(&scheduling);
 
-    TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::received, &sync, [&](int signal) {
-#ifdef SIGHUP
-        if (signal == SIGHUP) {
-            // The settings file again, as an administrator expects of a daemon; a file
-            // that cannot be used leaves the settings in use as they are.
-            status->reloading();
-            const SettingsLoad reloaded = SettingsFile::load(store);
-            if (!reloaded.settings) {
-                qCritical().noquote() << reloaded.error << "The settings in use stay.";
-                status->reloaded();
-                return;
-            }
-            qCInfo(lcSync).noquote() << "SIGHUP: settings read again from" << settingsPath;
-            status->setPort(reloaded.settings->commPort);
-            sync.apply(*reloaded.settings);
+    // The settings file again, as an administrator expects of a daemon; a file that cannot
+    // be used leaves the settings in use as they are.
+    const auto reload = [&](const QString &why) {
+        status->reloading();
+        const SettingsLoad reloaded = SettingsFile::load(store);
+        if (!reloaded.settings) {
+            qCritical().noquote() << reloaded.error << "The settings in use stay.";
             status->reloaded();
             return;
         }
+        qCInfo(lcSync).noquote() << why << "settings read again from" << settingsPath;
+        status->setPort(reloaded.settings->commPort);
+        sync.apply(*reloaded.settings);
+        status->reloaded();
+    };
+    const auto asked = [](qint64 pid, qint64 uid) {
+        return QStringLiteral("asked by process %1 (user %2):").arg(pid).arg(uid);
+    };
+    QObject::connect(&instance, &SingleInstance::reloadRequested, &sync,
+                     [&](qint64 pid, qint64 uid) { reload(asked(pid, uid)); });
+    QObject::connect(&instance, &SingleInstance::syncRequested, &sync, [&](qint64 pid, qint64 uid) {
+        qCInfo(lcSync).noquote() << asked(pid, uid) << "SYNC NOW";
+        sync.syncNow();
+    });
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &sync, [&](int signal) {
+#ifdef SIGHUP
+        if (signal == SIGHUP)
+            return reload(QStringLiteral("SIGHUP:"));
 #endif
         qCInfo(lcSync) << "signal" << signal << "received: port closed, ending";
         sync.shutDown();

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/Service.h"
+#include "core/ServiceFace.h"
 #include "core/Clock.h"
 #include "platform/AutostartStore.h"
 #include "platform/DeviceFolderWatch.h"
@@ -82,15 +83,27 @@ int main(int argc, char *argv[])
     }
     const QString settingsFile = commandLine.settingsPath(folder);
 
-    // A second start for the same settings file brings the running window forward.
+    // A second start for the same settings file brings the running window forward; a
+    // start beside the service for it shows the service.
     SingleInstance instance(settingsFile, SingleInstance::Kind::Windowed);
+    std::unique_ptr<SingleInstance> serviceWindow;
+    std::unique_ptr<ServiceChannel> service;
     if (SingleInstance::Other other; !instance.claim(&other)) {
         if (other.answered && other.kind == SingleInstance::Kind::Windowed)
             return 0;
-        const QString message = SingleInstance::alreadyRuns(settingsFile, other);
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-        messageBoxes.information(nullptr, message);
-        return 1;
+        if (other.answered && other.kind == SingleInstance::Kind::Headless) {
+            serviceWindow = std::make_unique<SingleInstance>(
+                settingsFile, SingleInstance::Kind::ServiceWindow);
+            if (SingleInstance::Other own; !serviceWindow->claim(&own))
+                return 0; // the user's window of the service was asked forward
+            service = instance.watchService();
+        }
+        if (!service) {
+            const QString message = SingleInstance::alreadyRuns(settingsFile, other);
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+            messageBoxes.information(nullptr, message);
+            return 1;
+        }
     }
     if (!instance.holderNotice().isEmpty())
         qWarning().noquote() << instance.holderNotice();
@@ -114,8 +127,10 @@ int main(int argc, char *argv[])
     RealTimeScheduling scheduling;
 #endif
     parts.scheduling = &scheduling;
+    parts.service = service.get();
     frmMain window(parts);
-    QObject::connect(&instance, &SingleInstance::showRequested, &window, &frmMain::restore);
+    QObject::connect(serviceWindow ? serviceWindow.get() : &instance,
+                     &SingleInstance::showRequested, &window, &frmMain::restore);
     // A log-out, a service manager or Ctrl+C ends the program as Exit does: the port is
     // closed, so nothing of it is left to stop the next user's instance.
     TerminationSignals termination;

@@ -2,6 +2,7 @@
 
 #include "core/FrameWriter.h"
 #include "core/Settings.h"
+#include "core/SyncControl.h"
 
 #include <QObject>
 
@@ -20,7 +21,7 @@ class SerialLink;
 /// minutes and whenever the PC clock is stepped, it has a frame written on the second,
 /// and it tells the view how things stand. It joins the port keeper, the frame writer,
 /// the clock ticker and the minute schedule.
-class Synchroniser : public QObject
+class Synchroniser : public QObject, public SyncControl
 {
     Q_OBJECT
 public:
@@ -36,17 +37,18 @@ public:
 
     /// Starts with `settings`: the clock, the schedule, the port and the first frame.
     StartUpResult start(const Settings &settings);
+    void begin(const Settings &settings) override { start(settings); }
     /// Asks for a frame. When the port is closed it is tried first; failing that, the view
     /// hears why.
-    void syncNow();
+    void syncNow() override;
     /// Lends the port to the settings dialog: the schedule stops, the port is closed.
-    void suspend();
+    void suspend() override;
     /// Takes `settings` on: the port is opened with them (taken back from the dialog), the
     /// schedule starts counting again, and a frame is sent, so the view shows at once
     /// whether they work.
-    void apply(const Settings &settings);
+    void apply(const Settings &settings) override;
     /// Closes the port and stops everything.
-    void shutDown();
+    void shutDown() override;
     /// Where the system tells whether the PC clock is synchronised; none by default.
     void setClockSource(const ClockSource *source);
     /// Where the frame writer asks for real-time scheduling; null: it does not ask.

@@ -4,18 +4,12 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 
-namespace {
-
-/// The settings file itself: a link (the program folder's settings file, linked to /etc)
-/// names the same file, and its name tells an administrator nothing.
-QString theFile(const QString &settingsFile)
+QString SingleInstance::theFile(const QString &settingsFile)
 {
     const QFileInfo file(settingsFile);
     const QString canonical = file.canonicalFilePath();
     return canonical.isEmpty() ? file.absoluteFilePath() : canonical;
 }
-
-} // namespace
 
 QString SingleInstance::socketName(const QString &settingsFile)
 {

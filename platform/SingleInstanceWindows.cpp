@@ -1,5 +1,7 @@
 #include "platform/SingleInstance.h"
 
+#include "core/ServiceFace.h"
+
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -76,7 +78,7 @@ bool SingleInstance::ask(Other *other)
     other->answered = words.value(0) == "headless" || words.value(0) == "windowed";
     other->kind = words.value(0) == "headless" ? Kind::Headless : Kind::Windowed;
     other->pid = words.value(1).toLongLong();
-    if (other->answered && m_kind == Kind::Windowed && other->kind == Kind::Windowed) {
+    if (other->answered && m_kind != Kind::Headless && other->kind == Kind::Windowed) {
         socket.write("show\n");
         socket.waitForBytesWritten(kAnswerMs);
     }
@@ -98,3 +100,10 @@ void SingleInstance::Private::answerAll()
         socket->flush();
     }
 }
+
+std::unique_ptr<ServiceChannel> SingleInstance::watchService() const
+{
+    return nullptr; // the windowed program says that the service runs, and ends
+}
+
+void SingleInstance::tellWatchers(const QByteArray &) {}

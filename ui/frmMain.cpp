@@ -1,5 +1,6 @@
 #include "ui/frmMain.h"
 
+#include "core/ServiceFace.h"
 #include "core/Synchroniser.h"
 #include "platform/RunOnWSU.h"
 #include "ui/AccessibleLabel.h"
@@ -46,15 +47,28 @@ QFont fitted(QFont font, const QString &sample, int width)
 
 } // namespace
 
-frmMain::frmMain(const WindowParts &parts, QWidget *parent)
-    : QMainWindow(parent), m_parts(parts),
-      m_core(new Synchroniser(parts.link, parts.clock, *this, parts.threading, this))
+/// Makes the synchronisation the window drives: its own, or the face of a service.
+SyncControl *frmMain::makeControl()
 {
-    m_core->setClockSource(parts.clockSource);
-    m_core->setScheduling(parts.scheduling);
-    m_core->setDeviceWatch(parts.deviceWatch);
+    if (m_parts.service) {
+        m_face = new ServiceFace(*m_parts.service, m_parts.clock, *this, this);
+        connect(m_face, &ServiceFace::refused, this,
+                [this](const QString &why) { m_parts.messageBoxes.information(this, why); });
+        return m_face;
+    }
+    m_core = new Synchroniser(m_parts.link, m_parts.clock, *this, m_parts.threading, this);
+    m_core->setClockSource(m_parts.clockSource);
+    m_core->setScheduling(m_parts.scheduling);
+    m_core->setDeviceWatch(m_parts.deviceWatch);
+    return m_core;
+}
+
+frmMain::frmMain(const WindowParts &parts, QWidget *parent)
+    : QMainWindow(parent), m_parts(parts), m_control(makeControl())
+{
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("KV7R/9R Orvantide"));
+    // The face of a service says so in its caption, on the taskbar too.
+    setWindowTitle(m_face ? tr("KV7R/9R Orvantide (service)") : QStringLiteral("KV7R/9R Orvantide"));
     setWindowIcon(clockIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -105,7 +119,7 @@ void frmMain::buildControls()
     m_cmdSync->setObjectName(QStringLiteral("cmdSync"));
     m_cmdSync->setGeometry(Twips::rect(2520, 240, 1215, 495));
     m_cmdSync->setFont(tahoma);
-    connect(m_cmdSync, &QPushButton::clicked, m_core, &Synchroniser::syncNow);
+    connect(m_cmdSync, &QPushButton::clicked, this, [this] { m_control->syncNow(); });
 
     m_lblStamp = new QLabel(client);
     m_lblStamp->setObjectName(QStringLiteral("lblStamp"));
@@ -161,7 +175,7 @@ bool frmMain::load()
         return false;
     }
     m_settings = *loaded.settings;
-    m_core->start(m_settings);
+    m_control->begin(m_settings);
     if (!isVisible() && !m_tray->iconData().added)
         show();
     return true;
@@ -169,9 +183,13 @@ bool frmMain::load()
 
 void frmMain::mnuSettingClick()
 {
+    if (m_face && !m_face->refusal().isEmpty()) {
+        m_parts.messageBoxes.information(this, m_face->refusal());
+        return;
+    }
     if (!m_frmSetting) {
         // The dialog has the port while it is open.
-        m_core->suspend();
+        m_control->suspend();
         m_frmSetting = new frmSetting(
             m_settings,
             [this](const Settings &settings, const QList<SettingsKey> &keys, QString *error) {
@@ -182,7 +200,7 @@ void frmMain::mnuSettingClick()
         m_frmSetting->setDeviceWatch(m_parts.deviceWatch);
         connect(m_frmSetting, &frmSetting::closedWith, this, [this](const Settings &settings) {
             m_settings = settings;
-            m_core->apply(settings);
+            m_control->apply(settings);
         });
     }
     m_frmSetting->showNormal(); // a minimised dialog comes back too
@@ -314,7 +332,8 @@ void frmMain::showStatus()
     m_lblStamp->setToolTip(tip.join(QStringLiteral("\n\n")));
     // The icon tells the reason of a port not open, and wears a warning mark while
     // the display or the PC clock needs the user.
-    QStringList iconTip{QStringLiteral("Orvantide"), m_statusText,
+    QStringList iconTip{m_face ? tr("Orvantide (service)") : QStringLiteral("Orvantide"),
+                        m_statusText,
                         m_portNotOpen ? m_statusDetail : QString(), m_clockWarning,
                         m_scheduling};
     iconTip.removeAll(QString());
@@ -375,7 +394,7 @@ void frmMain::closeEvent(QCloseEvent *event)
     if (m_frmSetting)
         m_frmSetting->closeForExit();
     m_tray->deleteIcon();
-    m_core->shutDown();
+    m_control->shutDown();
     event->accept();
     QCoreApplication::quit();
 }

@@ -20,6 +20,9 @@ class QPushButton;
 class QTimer;
 class RunOnWSU;
 class SerialLink;
+class ServiceChannel;
+class ServiceFace;
+class SyncControl;
 class Synchroniser;
 class ThreadScheduling;
 class modSysTray;
@@ -43,6 +46,9 @@ struct WindowParts
     ThreadScheduling *scheduling = nullptr;
     /// Where the port keeper watches for a device that went away; null: it does not watch.
     DeviceWatch *deviceWatch = nullptr;
+    /// The line to a service that runs for the settings file: the window then shows the
+    /// service and asks it for frames instead of writing to the port itself.
+    ServiceChannel *service = nullptr;
 };
 
 /// The main window: the running clock, the status line and "SYNC NOW". A thin shell that
@@ -60,7 +66,10 @@ public:
     /// has been told); the caller then ends it.
     bool load();
 
+    /// The synchronisation of the window's own port; only when it shows no service.
     Synchroniser &core() const { return *m_core; }
+    /// The running service it shows, or nullptr.
+    ServiceFace *face() const { return m_face; }
     /// The settings the program runs with.
     const Settings &settings() const { return m_settings; }
     /// Whether the program was registered to run at login when start-up's frame went out.
@@ -96,6 +105,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    SyncControl *makeControl();
     void buildControls();
     void buildMenus();
     /// Hides the window behind the notification icon.
@@ -109,7 +119,9 @@ private:
 
     WindowParts m_parts;
     Settings m_settings;
-    Synchroniser *m_core;
+    Synchroniser *m_core = nullptr;
+    ServiceFace *m_face = nullptr;
+    SyncControl *m_control; ///< whichever of the two the window drives
     bool m_registeredAtStartUp = false;
     QString m_statusText;
     QString m_statusDetail;

@@ -1,6 +1,7 @@
 // The instance name in the abstract namespace, which every user of the machine can reach:
 // strangers are answered and never heard, a request is one short line, and neither a
-// flood nor running out of descriptors ends the listening.
+// flood nor running out of descriptors ends the listening. Anyone may watch a service;
+// only who may write its settings file and folder asks it for frames and reloads.
 
 #include "platform/SingleInstance.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 namespace {
@@ -114,6 +116,97 @@ private slots:
         QCOMPARE(send(own, "show\n", 5, MSG_NOSIGNAL), ssize_t(5));
         QTRY_COMPARE(show.count(), shown + 1);
         close(own);
+    }
+
+    void whoMayChangeTheService_data()
+    {
+        QTest::addColumn<uid_t>("owner"); ///< of the file and its folder
+        QTest::addColumn<gid_t>("group");
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<uid_t>("peer");
+        QTest::addColumn<bool>("member"); ///< the peer is in the group besides its own
+        QTest::addColumn<bool>("heard");
+        const uid_t user = Users::kUser;
+        const uid_t other = Users::kAttacker;
+        const gid_t dialout = Users::dialout();
+        // As the package installs it: root's, the group dialout's to change.
+        QTest::newRow("a member of the group") << 0u << dialout << 0664 << 02775 << user << true << true;
+        QTest::newRow("a member, the folder not the group's to change")
+            << 0u << dialout << 0664 << 0755 << user << true << false;
+        QTest::newRow("a member, the file not the group's to change")
+            << 0u << dialout << 0644 << 02775 << user << true << false;
+        QTest::newRow("a user outside the group") << 0u << dialout << 0664 << 02775 << other << false << false;
+        QTest::newRow("the group its own, as the peer's first group")
+            << 0u << gid_t(user) << 0664 << 0775 << user << false << true;
+        QTest::newRow("the owner") << user << gid_t(user) << 0644 << 0755 << user << false << true;
+        QTest::newRow("the owner, whose bits forbid what the group's allow")
+            << user << dialout << 0464 << 0775 << user << true << false;
+        QTest::newRow("everyone's to change") << 0u << dialout << 0666 << 0777 << other << false << true;
+        QTest::newRow("root, whatever the modes") << user << gid_t(user) << 0444 << 0555 << 0u << false << true;
+    }
+
+    // A watcher hears whether they may change the service; one who may asks for a frame
+    // and a reload and is heard, one who may not is refused with who may.
+    void whoMayChangeTheService()
+    {
+        QFETCH(uid_t, owner);
+        QFETCH(gid_t, group);
+        QFETCH(int, fileMode);
+        QFETCH(int, folderMode);
+        QFETCH(uid_t, peer);
+        QFETCH(bool, member);
+        QFETCH(bool, heard);
+        if (geteuid() != 0)
+            QSKIP("needs root, to act as another user");
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("orvantide"));
+        const QString file = folder + QStringLiteral("/orvtide.ini");
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        for (const auto &[path, mode] : {std::pair(file, fileMode), std::pair(folder, folderMode)}) {
+            QCOMPARE(chown(QFile::encodeName(path).constData(), owner, group), 0);
+            QCOMPARE(chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+        }
+        SingleInstance instance(file, SingleInstance::Kind::Headless);
+        SingleInstance::Other other;
+        QVERIFY(instance.claim(&other));
+        instance.setStateForWatchers([] { return QByteArray("started\n"); });
+        QSignalSpy syncs(&instance, &SingleInstance::syncRequested);
+        QSignalSpy reloads(&instance, &SingleInstance::reloadRequested);
+        static int refusals;
+        refusals = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &message) {
+                refusals += message.startsWith(QLatin1String("refused"));
+            });
+        const auto restore = qScopeGuard([&] { qInstallMessageHandler(previous); });
+        const std::vector<gid_t> groups =
+            member ? std::vector<gid_t>{Users::dialout()} : std::vector<gid_t>{};
+        const QByteArray told = Users::run(
+            peer, groups,
+            [&](const std::function<void()> &pause) {
+                const int fd = connectTo(file);
+                if (fd < 0 || send(fd, "watch\nsync\nreload\n", 19, MSG_NOSIGNAL) != 19)
+                    return QByteArray("cannot ask");
+                pause();
+                // Everything was said while this process waited.
+                char buffer[4096];
+                const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                return QByteArray(buffer, int(std::max<ssize_t>(n, 0)));
+            },
+            [&] { QTRY_VERIFY(syncs.count() + reloads.count() + refusals == 2); });
+        const QList<QByteArray> lines = told.split('\n');
+        QVERIFY2(lines.value(0).startsWith("headless "), told.constData());
+        QCOMPARE(lines.value(1).startsWith("may 1"), heard);
+        QCOMPARE(lines.value(2), QByteArray("started"));
+        QCOMPARE(syncs.count(), heard ? 1 : 0);
+        QCOMPARE(reloads.count(), heard ? 1 : 0);
+        if (!heard) {
+            const QString why = QString::fromUtf8(QByteArray::fromPercentEncoding(lines.value(1)));
+            QVERIFY2(why.contains(QStringLiteral("(root")), qPrintable(why));
+            QCOMPARE(why.contains(QLatin1String("the members of the group")), bool(fileMode & 020));
+        }
     }
 
     void aRequestIsOneShortLine_data()
