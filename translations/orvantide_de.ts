@@ -86,6 +86,14 @@
         <source>When the PC is busy, the display may be set some milliseconds late.</source>
         <translation>Ist der PC ausgelastet, kann die Anzeige einige Millisekunden zu spät gestellt werden.</translation>
     </message>
+    <message>
+        <source>KV7R/9R Orvantide (service)</source>
+        <translation>KV7R/9R Orvantide (Dienst)</translation>
+    </message>
+    <message>
+        <source>Orvantide (service)</source>
+        <translation>Orvantide (Dienst)</translation>
+    </message>
 </context>
 <context>
     <name>frmSetting</name>
@@ -136,14 +144,6 @@
     <message>
         <source>Run at &amp;login</source>
         <translation>Beim &amp;Anmelden starten</translation>
-    </message>
-    <message>
-        <source>The settings were not saved.
-
-&quot;%1&quot; names no serial port. Give a port number of 1 or more, or a device path such as %2.</source>
-        <translation>Die Einstellungen wurden nicht gespeichert.
-
-„%1“ nennt keine serielle Schnittstelle. Geben Sie eine Portnummer ab 1 oder einen Gerätepfad wie %2 an.</translation>
     </message>
     <message>
         <source>Settings Done</source>

@@ -8,6 +8,7 @@
 #include "core/FrameWriter.h"
 #include "core/MainView.h"
 #include "core/SerialLink.h"
+#include "core/ServiceFace.h"
 #include "core/Settings.h"
 #include "platform/AutostartStore.h"
 
@@ -227,5 +228,24 @@ public:
         }
         value.clear();
         return true;
+    }
+};
+
+/// A line to a service that records what is asked and says what the test tells it.
+class FakeChannel : public ServiceChannel
+{
+public:
+    QList<QByteArray> sent;
+    int opened = 0;
+
+    void open() override { ++opened; }
+    void send(const QByteArray &request) override { sent << request; }
+    void close() override {}
+    /// The service says `lines`, each with its line end.
+    void hear(const QByteArray &lines)
+    {
+        for (const QByteArray &line : lines.split('\n'))
+            if (!line.isEmpty())
+                emit received(line);
     }
 };

@@ -35,24 +35,6 @@ public:
     }
 };
 
-class FakeChannel : public ServiceChannel
-{
-public:
-    QList<QByteArray> sent;
-    int opened = 0;
-
-    void open() override { ++opened; }
-    void send(const QByteArray &request) override { sent << request; }
-    void close() override {}
-    /// The service says `lines`, each with its line end.
-    void hear(const QByteArray &lines)
-    {
-        for (const QByteArray &line : lines.split('\n'))
-            if (!line.isEmpty())
-                emit received(line);
-    }
-};
-
 const QDateTime kSecond(QDate(2026, 12, 7), QTime(10, 3, 7));
 
 } // namespace

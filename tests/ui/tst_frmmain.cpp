@@ -35,6 +35,26 @@ private slots:
 
     void cleanup() { delete m_window; }
 
+    // The window of a service says so; a user who may not change the service is told why
+    // at SYNC NOW and at Setting, and asks the service for nothing.
+    void aServiceShownToAUserWhoMayNotChangeIt()
+    {
+        delete m_window;
+        FakeChannel channel;
+        createWindow(settingsBytes(), {}, &channel);
+        QVERIFY(m_window->load());
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("KV7R/9R Orvantide (service)"));
+        channel.hear("may 0 only%20root\n");
+        child<QPushButton>("cmdSync")->click();
+        m_window->mnuSettingClick();
+        QVERIFY(!m_window->settingsDialog());
+        QCOMPARE(m_boxes.shown.size(), 2);
+        QCOMPARE(m_boxes.shown.at(0).text, QStringLiteral("only root"));
+        QCOMPARE(m_boxes.shown.at(1).text, QStringLiteral("only root"));
+        QCOMPARE(channel.sent, QByteArrayList());
+        QCOMPARE(m_link.opened, QStringList()); // the port is the service's
+    }
+
     void windowAndMenus()
     {
         QCOMPARE(m_window->objectName(), QStringLiteral("frmMain"));

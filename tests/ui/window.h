@@ -51,7 +51,9 @@ protected:
 
     /// Fresh fakes and settings, and a new window on them (not yet loaded). The settings
     /// are kept in `settingsPath`, the test's own file by default.
-    void createWindow(const QByteArray &settings, const QString &settingsPath = {})
+    /// With `service`, the window shows the service that line leads to.
+    void createWindow(const QByteArray &settings, const QString &settingsPath = {},
+                      ServiceChannel *service = nullptr)
     {
         m_link = FakeLink();
         m_clock = FakeClock();
@@ -66,6 +68,7 @@ protected:
         m_deviceWatch = FakeDeviceWatch();
         m_deviceWatch.present = true;
         parts.deviceWatch = &m_deviceWatch;
+        parts.service = service;
         m_window = new frmMain(parts);
     }
 
