@@ -1,5 +1,7 @@
 #include "core/LineSettings.h"
 
+#include "core/Reason.h"
+
 #include "core/SerialLink.h"
 
 #include <QStringList>
@@ -9,7 +11,8 @@ namespace {
 bool fail(const QString &text, const QString &why, QString *error)
 {
     if (error)
-        *error = QStringLiteral("the line settings \"%1\" are not valid: %2").arg(text, why);
+        *error = Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "the line settings \"%1\" are not valid: %2"), text, why);
     return false;
 }
 
@@ -20,7 +23,8 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     const QStringList fields = text.split(QLatin1Char(','));
     if (fields.size() != 4)
         return fail(text,
-                    QStringLiteral("expected baud,parity,data bits,stop bits such as 9600,N,8,1"),
+                    Reason::text(QT_TRANSLATE_NOOP(
+                        "Reason", "expected baud,parity,data bits,stop bits such as 9600,N,8,1")),
                     error);
     LineSettings s;
 
@@ -28,7 +32,9 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     bool ok = false;
     const qlonglong rate = baud.toLongLong(&ok);
     if (!ok || baud.startsWith(QLatin1Char('+')) || rate <= 0 || rate > 100'000'000)
-        return fail(text, QStringLiteral("\"%1\" is not a baud rate").arg(baud), error);
+        return fail(text,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason", "\"%1\" is not a baud rate"), baud),
+                    error);
     s.baudRate = qint32(rate);
 
     const QString parity = fields.at(1).trimmed().toUpper();
@@ -43,7 +49,9 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     else if (parity == QLatin1String("S"))
         s.parity = LineSettings::Parity::Space;
     else
-        return fail(text, QStringLiteral("parity must be N, E, O, M or S"), error);
+        return fail(text,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason", "parity must be N, E, O, M or S")),
+                    error);
 
     const QString data = fields.at(2).trimmed();
     if (data == QLatin1String("5"))
@@ -55,7 +63,9 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     else if (data == QLatin1String("8"))
         s.dataBits = 8;
     else
-        return fail(text, QStringLiteral("data bits must be 5, 6, 7 or 8"), error);
+        return fail(text,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason", "data bits must be 5, 6, 7 or 8")),
+                    error);
 
     const QString stop = fields.at(3).trimmed();
     if (stop == QLatin1String("1"))
@@ -65,7 +75,9 @@ bool LineSettings::parse(const QString &text, LineSettings *settings, QString *e
     else if (stop == QLatin1String("2"))
         s.stopBits = LineSettings::StopBits::Two;
     else
-        return fail(text, QStringLiteral("stop bits must be 1, 1.5 or 2"), error);
+        return fail(text,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason", "stop bits must be 1, 1.5 or 2")),
+                    error);
 
     if (settings)
         *settings = s;

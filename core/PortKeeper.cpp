@@ -1,5 +1,7 @@
 #include "core/PortKeeper.h"
 
+#include "core/Reason.h"
+
 #include "core/Clock.h"
 #include "core/DeviceWatch.h"
 #include "core/LineSettings.h"
@@ -55,12 +57,13 @@ bool PortKeeper::open()
     QString lineError;
     const std::optional<QString> device = PortNames::deviceFor(m_settings.commPort);
     if (!LineSettings::parse(m_settings.lineSettings, &line, &lineError)) {
-        m_reason = QStringLiteral("The port cannot be opened: %1.").arg(lineError);
+        m_reason =
+            Reason::text(QT_TRANSLATE_NOOP("Reason", "The port cannot be opened: %1."), lineError);
     } else if (!device) {
         m_reason = PortNames::whyNoPort(m_settings.commPort);
     } else if (device->isEmpty()) {
-        m_reason =
-            QStringLiteral("No serial port has the number %1.").arg(m_settings.commPort.trimmed());
+        m_reason = Reason::text(QT_TRANSLATE_NOOP("Reason", "No serial port has the number %1."),
+                                m_settings.commPort.trimmed());
     } else if (m_device = *device; m_link.open(*device, line, &m_reason)) {
         // A network port that keeps dropping its connections is opened quietly: its drop
         // was told.

@@ -1,5 +1,7 @@
 #include "core/PortNames.h"
 
+#include "core/Reason.h"
+
 #include "core/Settings.h"
 
 #include <QRegularExpression>
@@ -60,15 +62,17 @@ std::optional<NetworkPort> networkPort(const QString &text, QString *why)
         return refuse(refused);
     // HOST is a name of letters, digits, '-' and '.', a dotted IPv4 address, or an IPv6
     // address in brackets; PORT is a number from 1 to 65535.
-    static const QRegularExpression address(QStringLiteral(
-        "^(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9](?:[A-Za-z0-9.-]{0,252}[A-Za-z0-9])?)):([0-9]{1,5})$"));
+    static const QRegularExpression address(
+        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([A-Za-z0-9](?:[A-Za-z0-9.-]{0,252}[A-Za-z0-9])?"
+                       ")):([0-9]{1,5})$"));
     const QRegularExpressionMatch match = address.match(text.mid(start));
     const uint number = match.hasMatch() ? match.captured(3).toUInt() : 0;
     if (!match.hasMatch() || number < 1 || number > 65535)
-        return refuse(QStringLiteral("\"%1\" names no network port: it must be "
-                                     "rfc2217://HOST:PORT or socket://HOST:PORT, with a host "
-                                     "name or address and a port from 1 to 65535.")
-                          .arg(text));
+        return refuse(Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "\"%1\" names no network port: it must be "
+                                        "rfc2217://HOST:PORT or socket://HOST:PORT, with a host "
+                                        "name or address and a port from 1 to 65535."),
+            text));
     port.host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
     port.port = quint16(number);
     return port;
@@ -79,21 +83,25 @@ QString whyNoPort(const QString &commPort)
     QString why;
     if (!networkPort(commPort, &why) && !why.isEmpty())
         return why;
-    return QStringLiteral("\"%1\" names no serial port: it must be %2.").arg(commPort, whatNamesAPort(true));
+    return Reason::text(QT_TRANSLATE_NOOP("Reason", "\"%1\" names no serial port: it must be %2."),
+                        commPort, whatNamesAPort(true));
 }
 
 QString whatNamesAPort(bool withExample)
 {
     const QString example = g_naming->exampleDevice();
-    const QString device = withExample && !example.isEmpty()
-                               ? QStringLiteral("a device path such as %1").arg(example)
-                               : QStringLiteral("a device path");
-    const QString number = withExample ? QStringLiteral("a port number of 1 or more")
-                                       : QStringLiteral("a port number such as 1");
+    const QString device =
+        withExample && !example.isEmpty()
+            ? Reason::text(QT_TRANSLATE_NOOP("Reason", "a device path such as %1"), example)
+            : Reason::text(QT_TRANSLATE_NOOP("Reason", "a device path"));
+    const QString number =
+        withExample ? Reason::text(QT_TRANSLATE_NOOP("Reason", "a port number of 1 or more"))
+                    : Reason::text(QT_TRANSLATE_NOOP("Reason", "a port number such as 1"));
     if (!g_naming->whyNoNetworkPorts().isEmpty())
-        return QStringLiteral("%1, or %2").arg(number, device);
-    return QStringLiteral("%1, %2, or rfc2217://HOST:PORT or socket://HOST:PORT")
-        .arg(number, device);
+        return Reason::text(QT_TRANSLATE_NOOP("Reason", "%1, or %2"), number, device);
+    return Reason::text(
+        QT_TRANSLATE_NOOP("Reason", "%1, %2, or rfc2217://HOST:PORT or socket://HOST:PORT"), number,
+        device);
 }
 
 std::optional<QString> deviceFor(const QString &commPort)

@@ -1,9 +1,10 @@
 #include "platform/DeviceOrNetworkLink.h"
 
+#include "core/Reason.h"
+
 #include "core/PortNames.h"
 
-bool DeviceOrNetworkLink::open(const QString &device, const LineSettings &settings,
-                               QString *error)
+bool DeviceOrNetworkLink::open(const QString &device, const LineSettings &settings, QString *error)
 {
     close();
     // What is not a device path is a network port, or says why it is none.
@@ -16,7 +17,7 @@ bool DeviceOrNetworkLink::write(const QByteArray &bytes, QString *error)
     if (m_open)
         return m_open->write(bytes, error);
     if (error)
-        *error = QStringLiteral("The port is not open.");
+        *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "The port is not open."));
     return false;
 }
 

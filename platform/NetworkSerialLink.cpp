@@ -1,4 +1,6 @@
 #include "platform/NetworkSerialLink.h"
+
+#include "core/Reason.h"
 #include "platform/SystemText.h"
 
 #include "core/Log.h"
@@ -25,16 +27,17 @@
 
 namespace {
 
-
 /// Why a socket could not be made or connected. A service unit that allows no network
 /// (RestrictAddressFamilies=, IPAddressDeny=) makes the system refuse both: that is said.
 QString connectReason(int error)
 {
     if (error == EAFNOSUPPORT || error == EPERM || error == EACCES)
-        return QStringLiteral("%1; the network is closed to this program (a service unit "
+        return Reason::text(
+            QT_TRANSLATE_NOOP("Reason",
+                              "%1; the network is closed to this program (a service unit "
                               "opens it with RestrictAddressFamilies=AF_INET AF_INET6 and "
-                              "IPAddressAllow=)")
-            .arg(systemErrorText(error));
+                              "IPAddressAllow=)"),
+            systemErrorText(error));
     return systemErrorText(error);
 }
 
@@ -89,13 +92,14 @@ struct NetworkSerialLink::Attempt
     {
         switch (step.load()) {
         case Step::LookUp:
-            return QStringLiteral("looking up the name %1").arg(host);
+            return Reason::text(QT_TRANSLATE_NOOP("Reason", "looking up the name %1"), host);
         case Step::Connect:
-            return QStringLiteral("the server has not answered yet");
+            return Reason::text(QT_TRANSLATE_NOOP("Reason", "the server has not answered yet"));
         case Step::Negotiate:
             break;
         }
-        return QStringLiteral("the server has not agreed the line settings yet");
+        return Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "the server has not agreed the line settings yet"));
     }
 
     void run(const NetworkPort &port)
@@ -122,10 +126,10 @@ struct NetworkSerialLink::Attempt
         hints.ai_socktype = SOCK_STREAM;
         addrinfo *found = nullptr;
         const QByteArray service = QByteArray::number(port.port);
-        if (const int failed =
-                ::getaddrinfo(port.host.toUtf8().constData(), service.constData(), &hints, &found)) {
-            *why = QStringLiteral("the name %1 does not resolve (%2)")
-                       .arg(port.host, resolverErrorText(failed));
+        if (const int failed = ::getaddrinfo(port.host.toUtf8().constData(), service.constData(),
+                                             &hints, &found)) {
+            *why = Reason::text(QT_TRANSLATE_NOOP("Reason", "the name %1 does not resolve (%2)"),
+                                port.host, resolverErrorText(failed));
             return -1;
         }
         step = Step::Connect;
@@ -148,8 +152,8 @@ struct NetworkSerialLink::Attempt
     static int connectOne(const addrinfo *a, std::chrono::steady_clock::time_point deadline,
                           QString *why)
     {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                a->ai_protocol);
+        const int fd =
+            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
             *why = connectReason(errno);
             return -1;
@@ -176,8 +180,9 @@ struct NetworkSerialLink::Attempt
 
     static QString notAgreed()
     {
-        return QStringLiteral("the server did not agree the line settings within %1 ms")
-            .arg(kConnectTimeoutMs);
+        return Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "the server did not agree the line settings within %1 ms"),
+            kConnectTimeoutMs);
     }
 
     /// Agrees RFC 2217 with the server and sets the line, by the deadline whatever the
@@ -188,8 +193,8 @@ struct NetworkSerialLink::Attempt
         qint64 received = 0;
         for (;;) {
             for (qsizetype sent = 0; sent < out.size();) {
-                const ssize_t n = ::send(fd, out.constData() + sent, size_t(out.size() - sent),
-                                         MSG_NOSIGNAL);
+                const ssize_t n =
+                    ::send(fd, out.constData() + sent, size_t(out.size() - sent), MSG_NOSIGNAL);
                 if (n > 0)
                     sent += n;
                 else if (errno != EAGAIN && errno != EINTR)
@@ -216,14 +221,17 @@ struct NetworkSerialLink::Attempt
             if (waitFor(fd, POLLIN, deadline) == 0)
                 return (*why = notAgreed(), false);
             if (received > kNegotiationBytes)
-                return (*why = QStringLiteral("the server sent more than %1 bytes without "
-                                              "agreeing the line settings")
-                                   .arg(kNegotiationBytes),
-                        false);
+                return (
+                    *why = Reason::text(
+                        QT_TRANSLATE_NOOP("Reason", "the server sent more than %1 bytes without "
+                                                    "agreeing the line settings"),
+                        kNegotiationBytes),
+                    false);
             char buffer[512];
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (n == 0) {
-                *why = QStringLiteral("the server closed the connection");
+                *why =
+                    Reason::text(QT_TRANSLATE_NOOP("Reason", "the server closed the connection"));
                 return false;
             }
             if (n < 0 && errno != EAGAIN && errno != EINTR) {
@@ -262,7 +270,8 @@ bool NetworkSerialLink::open(const QString &device, const LineSettings &settings
     close();
     const auto fail = [&](const QString &reason) {
         if (error)
-            *error = QStringLiteral("Could not open %1: %2.").arg(device, reason);
+            *error =
+                Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2."), device, reason);
         return false;
     };
     QString why;
@@ -310,10 +319,10 @@ bool NetworkSerialLink::open(const QString &device, const LineSettings &settings
             m_attempt->step == Attempt::Step::LookUp) {
             // The connection and the negotiation end by the deadline themselves; a name
             // lookup may not, and its thread ends in its own time, unheard.
-            reason = QStringLiteral("the name %1 was not resolved within %2 ms (no name "
-                                    "server answered)")
-                         .arg(m_attempt->host)
-                         .arg(kConnectTimeoutMs);
+            reason = Reason::text(
+                QT_TRANSLATE_NOOP("Reason", "the name %1 was not resolved within %2 ms (no name "
+                                            "server answered)"),
+                m_attempt->host, kConnectTimeoutMs);
             rememberFailure(device, settings, reason);
             letAttemptGo();
         }
@@ -357,7 +366,7 @@ void NetworkSerialLink::readIncoming()
     const auto hangUp = [this](const QString &reason) {
         m_incoming->setEnabled(false);
         if (m_onHangUp)
-            m_onHangUp(QStringLiteral("%1 %2").arg(m_device, reason));
+            m_onHangUp(Reason::text(QT_TRANSLATE_NOOP("Reason", "%1 %2"), m_device, reason));
     };
     // A server that sends without end is dropped once it has sent a second's allowance,
     // so that it never keeps the thread from the clock, the schedule and the signals.
@@ -365,12 +374,14 @@ void NetworkSerialLink::readIncoming()
     for (;;) {
         const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n == 0)
-            return hangUp(QStringLiteral("hung up: the server closed the connection"));
+            return hangUp(Reason::text(
+                QT_TRANSLATE_NOOP("Reason", "hung up: the server closed the connection")));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             if (errno != EAGAIN)
-                hangUp(QStringLiteral("hung up: %1").arg(systemErrorText(errno)));
+                hangUp(Reason::text(QT_TRANSLATE_NOOP("Reason", "hung up: %1"),
+                                    systemErrorText(errno)));
             return;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -380,16 +391,18 @@ void NetworkSerialLink::readIncoming()
         }
         m_receivedThisSecond += n;
         if (m_receivedThisSecond > m_floodBytesPerSecond)
-            return hangUp(QStringLiteral("dropped: the server sent more than %1 bytes in a "
-                                         "second, more than its line carries")
-                              .arg(m_floodBytesPerSecond));
+            return hangUp(Reason::text(
+                QT_TRANSLATE_NOOP("Reason", "dropped: the server sent more than %1 bytes in a "
+                                            "second, more than its line carries"),
+                m_floodBytesPerSecond));
         if (m_telnet) {
             const QByteArray answer = m_telnet->feed(buffer, n);
             QString reason;
             if (m_telnet->state() == TelnetComPort::State::Failed)
-                return hangUp(QStringLiteral("dropped: %1").arg(m_telnet->failure()));
+                return hangUp(
+                    Reason::text(QT_TRANSLATE_NOOP("Reason", "dropped: %1"), m_telnet->failure()));
             if (!answer.isEmpty() && !sendAll(answer, 500, &reason))
-                return hangUp(QStringLiteral("hung up: %1").arg(reason));
+                return hangUp(Reason::text(QT_TRANSLATE_NOOP("Reason", "hung up: %1"), reason));
         }
     }
 }
@@ -414,11 +427,12 @@ bool NetworkSerialLink::sendAll(const QByteArray &bytes, int timeoutMs, QString 
         // The server reads nothing and its buffers are full: bounded, never a hang.
         const short revents = waitFor(m_fd, POLLOUT, deadline);
         if (revents == 0) {
-            *reason = QStringLiteral("the server took no bytes within %1 ms").arg(timeoutMs);
+            *reason = Reason::text(
+                QT_TRANSLATE_NOOP("Reason", "the server took no bytes within %1 ms"), timeoutMs);
             return false;
         }
         if (revents & (POLLHUP | POLLERR)) {
-            *reason = QStringLiteral("the connection was lost");
+            *reason = Reason::text(QT_TRANSLATE_NOOP("Reason", "the connection was lost"));
             return false;
         }
     }
@@ -432,11 +446,12 @@ bool NetworkSerialLink::isOpen() const
 
 bool NetworkSerialLink::write(const QByteArray &bytes, QString *error)
 {
-    QString reason = QStringLiteral("the port is not open");
+    QString reason = Reason::text(QT_TRANSLATE_NOOP("Reason", "the port is not open"));
     if (m_fd >= 0 && sendAll(m_telnet ? TelnetComPort::escape(bytes) : bytes, 500, &reason))
         return true;
     if (error)
-        *error = QStringLiteral("Could not write to %1: %2").arg(m_device, reason);
+        *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"), m_device,
+                              reason);
     return false;
 }
 

@@ -1,4 +1,6 @@
 #include "platform/PosixSerialLink.h"
+
+#include "core/Reason.h"
 #include "platform/SystemText.h"
 
 #include "core/Settings.h"
@@ -21,7 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
 
 /// The termios speed of `baud`, or B0 for a rate the system has no constant for.
 speed_t speedOf(qint32 baud)
@@ -82,7 +83,8 @@ QString notASerialLine(dev_t device)
     const unsigned int maj = major(device);
     const unsigned int min = minor(device);
     if (maj == 5 || (maj == 4 && min < 64))
-        return QStringLiteral("it is a terminal or console, not a serial line");
+        return Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "it is a terminal or console, not a serial line"));
     // A terminal some session uses: the controlling terminal of a login or a shell. Each
     // process says which it has in field 7 of /proc/PID/stat.
     const quint64 encoded = (min & 0xff) | (quint64(maj) << 8) | (quint64(min & ~0xffu) << 12);
@@ -104,8 +106,10 @@ QString notASerialLine(dev_t device)
         const qsizetype nameStart = line.indexOf('(');
         const QString name =
             QString::fromLocal8Bit(line.mid(nameStart + 1, nameEnd - nameStart - 1));
-        return QStringLiteral("it is the terminal of process %1 (%2), not a free serial line")
-            .arg(pid, SettingsFile::printable(name));
+        return Reason::text(
+            QT_TRANSLATE_NOOP("Reason",
+                              "it is the terminal of process %1 (%2), not a free serial line"),
+            pid, SettingsFile::printable(name));
     }
     return {};
 }
@@ -122,19 +126,22 @@ QString permissionDenied(const QString &device, int error)
     const group *owner = ::getgrgid(st.st_gid);
     if (!owner)
         return reason;
-    return reason + QStringLiteral(". Only members of the group \"%1\" may use it: add your "
-                                   "user to that group (sudo adduser $USER %1) and log in again.")
-                        .arg(SettingsFile::printable(QString::fromLocal8Bit(owner->gr_name)));
+    return Reason::text(
+        QT_TRANSLATE_NOOP("Reason", "%1. Only members of the group \"%2\" may use it: add your "
+                                    "user to that group (sudo adduser $USER %2) and log in again."),
+        reason, SettingsFile::printable(QString::fromLocal8Bit(owner->gr_name)));
 }
 
 QString inUse(const QString &device, qint64 holder)
 {
     return holder > 0
-               ? QStringLiteral("Could not open %1: it is in use by another program "
-                                "(process %2).")
-                     .arg(device)
-                     .arg(holder)
-               : QStringLiteral("Could not open %1: it is in use by another program.").arg(device);
+               ? Reason::text(QT_TRANSLATE_NOOP(
+                                  "Reason", "Could not open %1: it is in use by another program "
+                                            "(process %2)."),
+                              device, holder)
+               : Reason::text(QT_TRANSLATE_NOOP(
+                                  "Reason", "Could not open %1: it is in use by another program."),
+                              device);
 }
 
 } // namespace
@@ -166,7 +173,8 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
     dev_t checked = 0;
     if (::stat(QFile::encodeName(device).constData(), &st) == 0 && S_ISCHR(st.st_mode)) {
         if (const QString why = notASerialLine(st.st_rdev); !why.isEmpty())
-            return fail(QStringLiteral("Could not open %1: %2.").arg(device, why));
+            return fail(
+                Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2."), device, why));
         checked = st.st_rdev;
     }
     m_fd =
@@ -177,24 +185,29 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
         if (errno == EBUSY)
             return fail(inUse(device, checked != 0 ? lockHolder(st) : 0));
         if (errno == EACCES)
-            return fail(QStringLiteral("Could not open %1: %2")
-                            .arg(device, permissionDenied(device, errno)));
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
+            return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2"), device,
+                                     permissionDenied(device, errno)));
+        return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2"), device,
+                                 systemErrorText(errno)));
     }
     if (!::isatty(m_fd))
-        return fail(QStringLiteral("Could not open %1: it is not a serial port.").arg(device));
+        return fail(Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "Could not open %1: it is not a serial port."), device));
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         const int saved = errno;
         return fail(saved == EWOULDBLOCK
                         ? inUse(device, ::fstat(m_fd, &st) == 0 ? lockHolder(st) : 0)
-                        : QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(saved)));
+                        : Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2"), device,
+                                       systemErrorText(saved)));
     }
     // What was opened, which a link may have changed since it was looked at.
     if (::fstat(m_fd, &st) != 0)
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
+        return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2"), device,
+                                 systemErrorText(errno)));
     if (st.st_rdev != checked) {
         if (const QString why = notASerialLine(st.st_rdev); !why.isEmpty())
-            return fail(QStringLiteral("Could not open %1: %2.").arg(device, why));
+            return fail(
+                Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2."), device, why));
     }
     // Exclusive mode keeps out programs that take no lock. It is a flag of the tty, not of
     // the descriptor: a real port's tty goes with its last close, but a pty's lives on
@@ -204,15 +217,17 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
 
     const speed_t speed = speedOf(settings.baudRate);
     if (speed == B0)
-        return fail(QStringLiteral("Could not open %1: the port has no baud rate %2.")
-                        .arg(device)
-                        .arg(settings.baudRate));
+        return fail(Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "Could not open %1: the port has no baud rate %2."), device,
+            settings.baudRate));
     if (settings.stopBits == LineSettings::StopBits::OneAndHalf)
-        return fail(
-            QStringLiteral("Could not open %1: the port has no 1.5 stop bits.").arg(device));
+        return fail(Reason::text(
+            QT_TRANSLATE_NOOP("Reason", "Could not open %1: the port has no 1.5 stop bits."),
+            device));
     struct termios tio;
     if (::tcgetattr(m_fd, &tio) != 0)
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
+        return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2"), device,
+                                 systemErrorText(errno)));
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~tcflag_t(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS | CMSPAR);
     tio.c_cflag |= CLOCAL | CREAD;
@@ -251,7 +266,8 @@ bool PosixSerialLink::open(const QString &device, const LineSettings &settings, 
     tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
     if (::cfsetospeed(&tio, speed) != 0 || ::cfsetispeed(&tio, speed) != 0 ||
         ::tcsetattr(m_fd, TCSANOW, &tio) != 0)
-        return fail(QStringLiteral("Could not open %1: %2").arg(device, systemErrorText(errno)));
+        return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2"), device,
+                                 systemErrorText(errno)));
     m_device = device;
     m_settings = settings;
     watchForHangUp();
@@ -277,7 +293,8 @@ void PosixSerialLink::watchForHangUp()
         }
         m_hangUpNotifier->setEnabled(false);
         if (m_onHangUp)
-            m_onHangUp(QStringLiteral("%1 hung up (the device went away).").arg(m_device));
+            m_onHangUp(Reason::text(
+                QT_TRANSLATE_NOOP("Reason", "%1 hung up (the device went away)."), m_device));
     });
 }
 
@@ -285,11 +302,12 @@ bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
 {
     const auto fail = [&](const QString &reason) {
         if (error)
-            *error = QStringLiteral("Could not write to %1: %2").arg(m_device, reason);
+            *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"),
+                                  m_device, reason);
         return false;
     };
     if (m_fd < 0)
-        return fail(QStringLiteral("the port is not open"));
+        return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "the port is not open")));
     // The bytes' line time and a generous margin for the driver.
     const double seconds = bytes.size() * m_settings.bitsPerCharacter() / m_settings.baudRate;
     const QDeadlineTimer deadline(500 + qint64(seconds * 1000.0));
@@ -306,12 +324,13 @@ bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
         pollfd writable{m_fd, POLLOUT, 0};
         const int ready = m_io.poll(&writable, 1, int(deadline.remainingTime()));
         if (ready == 0 || deadline.hasExpired())
-            return fail(QStringLiteral("the bytes were not taken within %1 ms")
-                            .arg(500 + qint64(seconds * 1000.0)));
+            return fail(
+                Reason::text(QT_TRANSLATE_NOOP("Reason", "the bytes were not taken within %1 ms"),
+                             500 + qint64(seconds * 1000.0)));
         if (ready < 0 && errno != EINTR)
             return fail(systemErrorText(errno));
         if (writable.revents & (POLLHUP | POLLERR | POLLNVAL))
-            return fail(QStringLiteral("the device hung up"));
+            return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "the device hung up")));
     }
     return true;
 }

@@ -7,3 +7,6 @@
 QString systemErrorText(int error);
 /// The resolver's text for getaddrinfo()'s `failed`, in English likewise (POSIX only).
 QString resolverErrorText(int failed);
+/// Windows' text for GetLastError()'s `code`, in English where Windows has its English
+/// messages, else in the user's language (Windows only).
+QString windowsErrorText(unsigned long code);

@@ -1,5 +1,7 @@
 #include "platform/SystemText.h"
 
+#include "core/Reason.h"
+
 #include <cstring>
 #include <locale.h>
 #include <netdb.h>
@@ -14,20 +16,27 @@ locale_t cLocale()
     return c;
 }
 
+/// `say` run in `locale`; null: in the program's own, the user's language.
+template <typename Say> QString sayIn(locale_t locale, Say say)
+{
+    const locale_t before = locale ? ::uselocale(locale) : locale_t(nullptr);
+    const QString text = QString::fromUtf8(say());
+    if (locale)
+        ::uselocale(before);
+    return text;
+}
+
 } // namespace
 
 QString systemErrorText(int error)
 {
     const locale_t c = cLocale();
-    return QString::fromUtf8(c ? ::strerror_l(error, c) : std::strerror(error));
+    return Reason::system(QString::fromUtf8(c ? ::strerror_l(error, c) : std::strerror(error)),
+                          [error] { return QString::fromUtf8(std::strerror(error)); });
 }
 
 QString resolverErrorText(int failed)
 {
-    const locale_t c = cLocale();
-    const locale_t user = c ? ::uselocale(c) : locale_t(nullptr);
-    const QString text = QString::fromUtf8(::gai_strerror(failed));
-    if (c)
-        ::uselocale(user);
-    return text;
+    const auto say = [failed] { return ::gai_strerror(failed); };
+    return Reason::system(sayIn(cLocale(), say), [say] { return sayIn(nullptr, say); });
 }

@@ -1,13 +1,15 @@
 #include "platform/TelnetComPort.h"
 
+#include "core/Reason.h"
+
 #include <algorithm>
 #include <utility>
 
 namespace {
 
 // Telnet's commands (RFC 854) and the options the client speaks.
-constexpr unsigned char kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251,
-                        kSb = 250, kSe = 240;
+constexpr unsigned char kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
+                        kSe = 240;
 constexpr unsigned char kBinary = 0, kSuppressGoAhead = 3, kComPortOption = 44;
 // RFC 2217's SET-BAUDRATE, -DATASIZE, -PARITY, -STOPSIZE and -CONTROL are 1 to 5; the
 // server answers each with its number plus 100.
@@ -72,9 +74,13 @@ QByteArray TelnetComPort::requestLine()
                QByteArray(1, char(kNoFlowControl))};
     QByteArray out;
     for (int i = 0; i < kSettings; ++i)
-        out.append(char(kIac)).append(char(kSb)).append(char(kComPortOption))
-            .append(char(kSetBaudRate + i)).append(escape(m_asked[i]))
-            .append(char(kIac)).append(char(kSe));
+        out.append(char(kIac))
+            .append(char(kSb))
+            .append(char(kComPortOption))
+            .append(char(kSetBaudRate + i))
+            .append(escape(m_asked[i]))
+            .append(char(kIac))
+            .append(char(kSe));
     return out;
 }
 
@@ -115,9 +121,10 @@ QByteArray TelnetComPort::feed(const char *bytes, qsizetype size)
             // A byte of the value; IAC IAC is one 0xFF.
             m_parse = Parse::Sub;
             if (m_sub.size() == kMaxSubnegotiation)
-                m_failure = QStringLiteral("the server sent a subnegotiation longer than %1 "
-                                           "bytes; it does not speak RFC 2217")
-                                .arg(kMaxSubnegotiation);
+                m_failure = Reason::text(
+                    QT_TRANSLATE_NOOP("Reason", "the server sent a subnegotiation longer than %1 "
+                                                "bytes; it does not speak RFC 2217"),
+                    kMaxSubnegotiation);
             m_sub.append(char(c));
             break;
         }
@@ -138,8 +145,9 @@ void TelnetComPort::onOption(unsigned char command, unsigned char option, QByteA
             m_comPortAgreed = true;
             answer->append(requestLine());
         } else if (command == kDont) {
-            m_failure = QStringLiteral("the server does not take line settings (RFC 2217); "
-                                       "a raw TCP port is named socket://HOST:PORT");
+            m_failure = Reason::text(
+                QT_TRANSLATE_NOOP("Reason", "the server does not take line settings (RFC 2217); "
+                                            "a raw TCP port is named socket://HOST:PORT"));
         } else if (command == kWill) {
             say(kDont, option); // the server's own use of it, as a client, is not wanted
         }
@@ -148,8 +156,9 @@ void TelnetComPort::onOption(unsigned char command, unsigned char option, QByteA
         if (command == kDo)
             m_binaryAgreed = true;
         else if (command == kDont)
-            m_failure = QStringLiteral("the server does not take binary data (RFC 856), "
-                                       "which the display's frames are");
+            m_failure = Reason::text(
+                QT_TRANSLATE_NOOP("Reason", "the server does not take binary data (RFC 856), "
+                                            "which the display's frames are"));
         return; // what the server sends is not read, binary or not
     case kSuppressGoAhead:
         if (command == kDo && !std::exchange(m_sentSuppressGoAhead, true))
@@ -183,8 +192,7 @@ TelnetComPort::State TelnetComPort::state() const
         return State::Failed;
     const bool lineAnswered = std::all_of(m_answered.begin(), m_answered.end(),
                                           [](const QByteArray &a) { return !a.isEmpty(); });
-    return m_binaryAgreed && m_comPortAgreed && lineAnswered ? State::Ready
-                                                             : State::Negotiating;
+    return m_binaryAgreed && m_comPortAgreed && lineAnswered ? State::Ready : State::Negotiating;
 }
 
 QStringList TelnetComPort::differences() const
@@ -194,8 +202,8 @@ QStringList TelnetComPort::differences() const
     QStringList out;
     for (int i = 0; i < kSettings; ++i)
         if (!m_answered[size_t(i)].isEmpty() && m_answered[size_t(i)] != m_asked[size_t(i)])
-            out << QStringLiteral("%1 %2, not %3")
-                       .arg(QLatin1String(names[i]), describe(i, m_answered[size_t(i)]),
-                            describe(i, m_asked[size_t(i)]));
+            out << Reason::text(QT_TRANSLATE_NOOP("Reason", "%1 %2, not %3"),
+                                QLatin1String(names[i]), describe(i, m_answered[size_t(i)]),
+                                describe(i, m_asked[size_t(i)]));
     return out;
 }

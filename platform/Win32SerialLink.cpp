@@ -1,5 +1,9 @@
 #include "platform/Win32SerialLink.h"
 
+#include "core/Reason.h"
+
+#include "platform/SystemText.h"
+
 #include <QtGlobal>
 
 #include <cmath>
@@ -9,7 +13,7 @@ namespace {
 
 QString systemReason(DWORD code)
 {
-    return qt_error_string(int(code));
+    return windowsErrorText(code);
 }
 
 BYTE parityOf(LineSettings::Parity parity)
@@ -52,7 +56,7 @@ Win32SerialLink::~Win32SerialLink()
 QString Win32SerialLink::win32Path(const QString &device)
 {
     return device.startsWith(QLatin1String("\\\\.\\")) ? device
-                                                        : QStringLiteral("\\\\.\\") + device;
+                                                       : QStringLiteral("\\\\.\\") + device;
 }
 
 bool Win32SerialLink::open(const QString &device, const LineSettings &settings, QString *error)
@@ -63,19 +67,21 @@ bool Win32SerialLink::open(const QString &device, const LineSettings &settings, 
             CloseHandle(HANDLE(m_handle));
         m_handle = nullptr;
         if (error)
-            *error = QStringLiteral("Could not open %1: %2").arg(device, reason);
+            *error =
+                Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not open %1: %2"), device, reason);
         return false;
     };
     // Nothing is read from the display, but the port's state (GetCommState) may only be
     // read through a handle that can read.
-    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(win32Path(device).utf16()),
-                                      GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(win32Path(device).utf16()),
+                    GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        return fail(code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION
-                        ? QStringLiteral("it is in use by another program.")
-                        : systemReason(code));
+        return fail(
+            code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION
+                ? Reason::text(QT_TRANSLATE_NOOP("Reason", "it is in use by another program."))
+                : systemReason(code));
     }
     m_handle = handle;
 
@@ -114,16 +120,17 @@ bool Win32SerialLink::write(const QByteArray &bytes, QString *error)
 {
     const auto fail = [&](const QString &reason) {
         if (error)
-            *error = QStringLiteral("Could not write to %1: %2").arg(m_device, reason);
+            *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"),
+                                  m_device, reason);
         return false;
     };
     if (!m_handle)
-        return fail(QStringLiteral("the port is not open"));
+        return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "the port is not open")));
     DWORD written = 0;
     if (!WriteFile(HANDLE(m_handle), bytes.constData(), DWORD(bytes.size()), &written, nullptr))
         return fail(systemReason(GetLastError()));
     if (written != DWORD(bytes.size()))
-        return fail(QStringLiteral("the bytes were not taken in time"));
+        return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "the bytes were not taken in time")));
     // Returns once the driver has sent them.
     if (!FlushFileBuffers(HANDLE(m_handle)))
         return fail(systemReason(GetLastError()));

@@ -1,5 +1,7 @@
 #include "ui/Translations.h"
 
+#include "core/Reason.h"
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -22,4 +24,11 @@ void installTranslations(QCoreApplication &app, const QLocale &locale)
         QCoreApplication::installTranslator(qt);
     else
         delete qt;
+}
+
+QString translatedReason(const QString &reason)
+{
+    return Reason::translated(reason, [](const char *english) {
+        return QCoreApplication::translate("Reason", english);
+    });
 }

@@ -6,6 +6,7 @@
 #include "ui/AccessibleLabel.h"
 #include "ui/ClockIcon.h"
 #include "ui/MessageBox.h"
+#include "ui/Translations.h"
 #include "ui/Twips.h"
 #include "ui/frmSetting.h"
 #include "ui/modSysTray.h"
@@ -277,8 +278,10 @@ void frmMain::showSynced(const QDateTime &second)
     setStatus(tr("Last Sync at ") + syncTimeText(second, QLocale()), QString());
 }
 
-void frmMain::showPortNotOpen(const QString &reason)
+void frmMain::showPortNotOpen(const QString &englishReason)
 {
+    // The log has the English text; the user reads it in the window's language.
+    const QString reason = translatedReason(englishReason);
     // Once for each loss, however often the port is tried again.
     if (m_reach == Reach::Reached)
         m_tray->notify(tr("The display is not reached"),

@@ -1,5 +1,7 @@
 #include "ui/frmSetting.h"
 
+#include "ui/Translations.h"
+
 #include "core/PortNames.h"
 #include "core/DeviceWatch.h"
 #include "core/SyncIntervals.h"
@@ -244,7 +246,7 @@ void frmSetting::cmdSetClick()
     const std::optional<QString> device = PortNames::deviceFor(port);
     if (!device || device->isEmpty()) {
         m_boxes.warning(this, tr("The settings were not saved.\n\n%1")
-                                  .arg(PortNames::whyNoPort(port)));
+                                  .arg(translatedReason(PortNames::whyNoPort(port))));
         return;
     }
     // The interval is the entry its box names; a typed text that names none is refused

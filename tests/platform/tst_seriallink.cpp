@@ -10,6 +10,7 @@
 #include "platform/DeviceFolderWatch.h"
 #include "platform/PosixSerialLink.h"
 #include "platform/SerialPorts.h"
+#include "core/Reason.h"
 #include "platform/SystemText.h"
 
 #include <QProcess>
@@ -59,7 +60,7 @@ private slots:
     void initTestCase() { PortNames::setNaming(&systemPortNaming()); }
 
     // Under German the system's own messages are German; the reasons, which the log
-    // carries, take them in English all the same.
+    // carries, take them in English all the same, and a window says them in German.
     void reasonsAreEnglishInEveryLanguage()
     {
         QTemporaryDir locales;
@@ -83,6 +84,13 @@ private slots:
         QVERIFY(!link.open(QStringLiteral("/dev/orvantide-none"), LineSettings(), &error));
         QVERIFY2(error.endsWith(QLatin1String(": No such file or directory")), qPrintable(error));
         QCOMPARE(resolverErrorText(EAI_NONAME), QStringLiteral("Name or service not known"));
+        const auto untranslated = [](const char *english) { return QString::fromUtf8(english); };
+        QCOMPARE(Reason::translated(error, untranslated),
+                 QStringLiteral("Could not open /dev/orvantide-none: Datei oder Verzeichnis "
+                                "nicht gefunden"));
+        QCOMPARE(Reason::translated(resolverErrorText(EAI_NONAME), untranslated),
+                 QString::fromUtf8(gai_strerror(EAI_NONAME)));
+        QVERIFY(QString::fromUtf8(gai_strerror(EAI_NONAME)) != resolverErrorText(EAI_NONAME));
     }
 
     void lineSettings_data()

@@ -301,14 +301,22 @@ private slots:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QStringList>("texts");
+        // and a reason the core makes in English, with the reasons it holds
         const QStringList english{"SYNC NOW", "&Setting", "Exit", "Settings", "SET",
-                                  "hour", "Settings Done", "Cancel"};
+                                  "hour", "Settings Done", "Cancel",
+                                  "\"x y\" names no serial port: it must be a port number of 1 "
+                                  "or more, a device path such as /dev/ttyS0, or "
+                                  "rfc2217://HOST:PORT or socket://HOST:PORT."};
         QTest::newRow("C") << "C" << english;
         QTest::newRow("en_US") << "en_US" << english;
         QTest::newRow("de_DE") << "de_DE"
                                << QStringList{"ABGLEICHEN", "&Einstellung", "Beenden",
                                               "Einstellungen", "SETZEN", "1 Stunde",
-                                              "Einstellungen gespeichert", "Abbrechen"};
+                                              "Einstellungen gespeichert", "Abbrechen",
+                                              "„x y“ nennt keine serielle Schnittstelle: "
+                                              "erwartet wird eine Portnummer ab 1, ein "
+                                              "Gerätepfad wie /dev/ttyS0 oder "
+                                              "rfc2217://HOST:PORT oder socket://HOST:PORT."};
     }
 
     void languages()
@@ -333,7 +341,9 @@ private slots:
                                 child<QComboBox>(dialog, "cboSync")->currentText(),
                                 m_boxes.shown.value(0).text,
                                 // Qt's own, as on a dialog's button
-                                QCoreApplication::translate("QPlatformTheme", "Cancel")};
+                                QCoreApplication::translate("QPlatformTheme", "Cancel"),
+                                (m_window->showPortNotOpen(PortNames::whyNoPort("x y")),
+                                 child<QLabel>("lblStamp")->toolTip())};
         QCOMPARE(shown, texts);
     }
 
