@@ -309,7 +309,7 @@ bool SingleInstance::Private::request(int fd, const QByteArray &line, const Peer
     if (!*watching) {
         if (line == "show" && sameUserOrRoot(who.uid))
             emit q.showRequested();
-        if (line != "watch" || q.m_kind != Kind::Headless || watchers.size() >= kMaxWatchers ||
+        if (line != "watch" || watchers.size() >= kMaxWatchers ||
             watchersOf.value(who.uid) >= kMaxWatchersOfAUser)
             return false; // one request a connection
         *watching = true;
