@@ -19,6 +19,35 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <csignal>
+#ifdef Q_OS_WIN
+#include "platform/WindowsService.h"
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <io.h>
+#endif
+
+#ifdef Q_OS_WIN
+namespace {
+
+/// The service's log file beside its settings file: where a Windows administrator finds
+/// the program's files. One earlier generation is kept as .old once it passes 1 MiB.
+void logBeside(const QString &settingsPath)
+{
+    const QString log = QFileInfo(settingsPath).absoluteDir().filePath(
+        QStringLiteral("orvantide-service.log"));
+    if (QFileInfo(log).size() > 1024 * 1024) {
+        QFile::remove(log + QStringLiteral(".old"));
+        QFile::rename(log, log + QStringLiteral(".old"));
+    }
+    if (std::FILE *file = _wfopen(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(log).utf16()), L"ab")) {
+        _dup2(_fileno(file), 2);
+        std::fclose(file);
+    }
+}
+
+} // namespace
+#endif
 
 int runServiceMain(int argc, char *argv[], const CommandLine &commandLine)
 {
@@ -29,7 +58,17 @@ int runServiceMain(int argc, char *argv[], const CommandLine &commandLine)
         qCritical().noquote() << CommandLine::unnameableFolder(argv[0]);
         return 2;
     }
-    return runService(commandLine.settingsPath(folder));
+    const QString settingsPath = commandLine.settingsPath(folder);
+#ifdef Q_OS_WIN
+    // Started by the service control manager, it has no standard error of its own.
+    if (WindowsService::startedByManager()) {
+        logBeside(settingsPath);
+        const int status = runService(settingsPath);
+        WindowsService::stopped(status);
+        return status;
+    }
+#endif
+    return runService(settingsPath);
 }
 
 int runService(const QString &settingsPath)
@@ -92,6 +131,24 @@ int runService(const QString &settingsPath)
         qCInfo(lcSync).noquote() << asked(pid, uid) << "SYNC NOW";
         sync.syncNow();
     });
+
+#ifdef Q_OS_WIN
+    // The service control manager's stop and "paramchange", on its own thread.
+    WindowsService::setControls(
+        [&sync] {
+            QMetaObject::invokeMethod(&sync, [&sync] {
+                qCInfo(lcSync) << "stopped by the service control manager: port closed, ending";
+                sync.shutDown();
+                QCoreApplication::quit();
+            });
+        },
+        [&sync, &reload] {
+            QMetaObject::invokeMethod(&sync, [&reload] {
+                reload(QStringLiteral("asked by the service control manager:"));
+            });
+        });
+    const auto noControls = qScopeGuard([] { WindowsService::setControls({}, {}); });
+#endif
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &sync, [&](int signal) {

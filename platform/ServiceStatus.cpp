@@ -1,5 +1,9 @@
 #include "platform/ServiceStatus.h"
 
+#ifdef Q_OS_WIN
+#include "platform/WindowsService.h"
+#endif
+
 #include <QTimer>
 
 #include <cstddef>
@@ -54,6 +58,15 @@ std::unique_ptr<ServiceStatus> ServiceStatus::forThisSystem()
         watchdogUs);
     connect(status.get(), &QObject::destroyed, [fd] { ::close(fd); });
     return status;
+#elif defined(Q_OS_WIN)
+    // The service control manager hears that the service runs once start-up has settled;
+    // nothing is told where the manager did not start the program.
+    return std::make_unique<ServiceStatus>(
+        [](const QByteArray &message) {
+            if (message.startsWith("READY=1"))
+                WindowsService::running();
+        },
+        0);
 #else
     return std::make_unique<ServiceStatus>([](const QByteArray &) {}, 0);
 #endif

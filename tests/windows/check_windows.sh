@@ -35,8 +35,9 @@ new_wine_prefix "$scratch"
 unzip -q "$zip" -d "$scratch/unpacked"
 app=$WINEPREFIX/drive_c/Orvantide
 mv "$scratch"/unpacked/* "$app"
-check "the zip holds the program, its settings file and the text on the port" \
-    test -f "$app/orvantide.exe" -a -f "$app/orvtide.ini" -a -f "$app/README.txt"
+check "the zip holds the program, the service, its settings file and the text on the port" \
+    test -f "$app/orvantide.exe" -a -f "$app/orvantide-service.exe" -a -f "$app/orvtide.ini" \
+    -a -f "$app/README.txt"
 
 display_on_port "$linux_build/display-emulator" "$scratch" COM5
 pids+=("$display_pid")
@@ -118,6 +119,27 @@ check "run at login writes the Run value" \
     wait_for 10 run_value_is 'C:\Orvantide\orvantide.exe -systray'
 [ -n "$dialog" ] && type_into "$dialog" space
 check "clearing it removes the value" wait_for 10 run_value_is ""
+
+# The service program as the service control manager runs it: created, started (its
+# start-up frame), running, stopped (its log says so) and deleted. The windowed program
+# ends first: the port is the service's.
+disown -a # its end is no failure of the check's
+wineserver -k 2>/dev/null || true
+wineserver -w
+service_state() { wine sc query OrvantideCheck 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *//p'; }
+service_is() { [ "$(service_state)" = "$1" ]; }
+before=$(frames)
+wine sc create OrvantideCheck \
+    binPath= 'C:\Orvantide\orvantide-service.exe --settings C:\Orvantide\orvtide.ini' >/dev/null 2>&1
+wine sc start OrvantideCheck >/dev/null 2>&1
+check "the service's start-up frame arrives on COM5" wait_for 60 frames_above "$before"
+check "the service control manager hears that it runs" wait_for 30 service_is RUNNING
+wine sc stop OrvantideCheck >/dev/null 2>&1
+check "it stops when the manager asks" wait_for 30 service_is STOPPED
+check "its log beside the settings file says so" \
+    grep -q "stopped by the service control manager" "$app/orvantide-service.log"
+wine sc delete OrvantideCheck >/dev/null 2>&1
+check "it is deleted" test -z "$(service_state)"
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
