@@ -8,11 +8,11 @@
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
 #include "platform/DeviceFolderWatch.h"
-#include "platform/RealTimeScheduling.h"
 #include "platform/ProfileFile.h"
+#include "platform/RealTimeScheduling.h"
 #include "platform/SerialPorts.h"
-#include "platform/SingleInstance.h"
 #include "platform/ServiceStatus.h"
+#include "platform/SingleInstance.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"
 
@@ -34,13 +34,14 @@ namespace {
 /// the program's files. One earlier generation is kept as .old once it passes 1 MiB.
 void logBeside(const QString &settingsPath)
 {
-    const QString log = QFileInfo(settingsPath).absoluteDir().filePath(
-        QStringLiteral("orvantide-service.log"));
+    const QString log =
+        QFileInfo(settingsPath).absoluteDir().filePath(QStringLiteral("orvantide-service.log"));
     if (QFileInfo(log).size() > 1024 * 1024) {
         QFile::remove(log + QStringLiteral(".old"));
         QFile::rename(log, log + QStringLiteral(".old"));
     }
-    if (std::FILE *file = _wfopen(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(log).utf16()), L"ab")) {
+    if (std::FILE *file = _wfopen(
+            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(log).utf16()), L"ab")) {
         _dup2(_fileno(file), 2);
         std::fclose(file);
     }
@@ -97,7 +98,8 @@ int runService(const QString &settingsPath)
     // the windowed programs that watch the service are told.
     const std::unique_ptr<ServiceStatus> status = ServiceStatus::forThisSystem();
     status->setPort(loaded.settings->commPort);
-    ViewRecorder view(*status, [&instance](const QByteArray &line) { instance.tellWatchers(line); });
+    ViewRecorder view(*status,
+                      [&instance](const QByteArray &line) { instance.tellWatchers(line); });
     instance.setStateForWatchers([&view] { return view.state(); });
     Synchroniser sync(*link, clock, view);
     sync.setClockSource(&clockSource);

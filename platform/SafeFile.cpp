@@ -375,6 +375,10 @@ bool Entry::read(QByteArray *data, QString *reason)
 bool Entry::replace(const QByteArray &data, QString *reason, const Io &)
 {
     QSaveFile file(m_path);
+    // Under Program Files a user may change the settings file (the installer grants it)
+    // but not add a file beside it, as a file to rename into place would be: the file is
+    // then written where it is.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() ||
         !file.commit())
         return fail(reason, QStringLiteral("cannot be written: %1").arg(file.errorString()));

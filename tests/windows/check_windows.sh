@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The Windows program under Wine as a user gets it: the zip unpacked into a fresh Wine
 # prefix, COM5 mapped to a pseudo-terminal that the display emulator reads, on a desktop
-# with a window manager (openbox). Needs an X server (DISPLAY).
+# with a window manager (openbox); then the installer, and an upgrade to NEXT_MSI, in a
+# prefix of their own. Needs an X server (DISPLAY).
 #
-#   check_windows.sh ZIP LINUX_BUILD_DIR
+#   check_windows.sh ZIP LINUX_BUILD_DIR MSI NEXT_MSI
 set -euo pipefail
 zip=$1
 linux_build=$2
+msi=$3
+next_msi=$4
 scratch=$(mktemp -d)
 pids=()
 cleanup() {
@@ -47,7 +50,8 @@ run_program() { # status file
     (cd "$app" && wine orvantide.exe >/dev/null 2>&1) || status=$?
     echo "$status" >"$1"
 }
-frames() { grep -c '"event":"frame"' "$scratch/display.json" || true; }
+record=$scratch/display.json
+frames() { grep -c '"event":"frame"' "$record" || true; }
 frames_above() { [ "$(frames)" -gt "$1" ]; } # counted afresh on each call
 settings() { # CommPort
     printf '[Settings]\r\nCommPort=%s\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' "$1" \
@@ -84,7 +88,7 @@ pids+=($!)
 check "the start-up frame arrives on COM5" wait_for 60 frames_above 0
 offset_ok() {
     local offset
-    offset=$(grep '"event":"frame"' "$scratch/display.json" | head -n 1 |
+    offset=$(grep '"event":"frame"' "$record" | head -n 1 |
         sed -n 's/.*"offset_ms":\(-\{0,1\}[0-9.]*\).*/\1/p')
     # Within a quarter of a second of the host's clock: Wine's timing is not Windows', but
     # a frame sent at once, not on the second, would be up to a second behind.
@@ -126,8 +130,10 @@ check "clearing it removes the value" wait_for 10 run_value_is ""
 disown -a # its end is no failure of the check's
 wineserver -k 2>/dev/null || true
 wineserver -w
-service_state() { wine sc query OrvantideCheck 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *//p'; }
-service_is() { [ "$(service_state)" = "$1" ]; }
+service_state_of() { wine sc query "$1" 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *//p'; }
+service_is_named() { [ "$(service_state_of "$1")" = "$2" ]; }
+service_state() { service_state_of OrvantideCheck; }
+service_is() { service_is_named OrvantideCheck "$1"; }
 before=$(frames)
 wine sc create OrvantideCheck \
     binPath= 'C:\Orvantide\orvantide-service.exe --settings C:\Orvantide\orvtide.ini' >/dev/null 2>&1
@@ -140,6 +146,62 @@ check "its log beside the settings file says so" \
     grep -q "stopped by the service control manager" "$app/orvantide-service.log"
 wine sc delete OrvantideCheck >/dev/null 2>&1
 check "it is deleted" test -z "$(service_state)"
+
+# The installer, in a fresh prefix: per machine under Program Files, a Start-menu
+# shortcut, an entry in "Apps & features"; removal of an untouched installation leaves
+# nothing. Installed again: the program starts from the shortcut's target and its frame
+# arrives; an upgrade with the service keeps the edited settings file and starts the
+# service; removal leaves no service, file, shortcut, Run value, entry or key of the
+# program's.
+mkdir -p "$scratch/msi"
+new_wine_prefix "$scratch/msi"
+display_on_port "$linux_build/display-emulator" "$scratch/msi" COM5
+pids+=("$display_pid")
+record=$scratch/msi/display.json
+installed="$WINEPREFIX/drive_c/Program Files/Orvantide"
+msiexec() { wine msiexec "$@" /qn >/dev/null 2>&1; }
+entries() { # what "Apps & features" lists of the program: name, version, publisher
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+        tr -d '\r' | sed -n 's/^ *\(DisplayName\|DisplayVersion\|Publisher\) *REG_SZ *//p' |
+        paste -sd ' '
+}
+shortcut() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Orvantide.lnk' | head -n 1; }
+nothing_left() {
+    [ ! -e "$installed" ] && [ -z "$(shortcut)" ] && [ -z "$(entries)" ] && [ -z "$(run_value)" ] &&
+        ! wine reg query 'HKLM\Software\Orvantide' >/dev/null 2>&1
+}
+version=$(basename "$msi" | sed 's/^orvantide-\(.*\)-win64\.msi$/\1/')
+next_version=$(basename "$next_msi" | sed 's/^orvantide-\(.*\)-win64\.msi$/\1/')
+msiexec /i "$(winepath -w "$msi")"
+check "the installer puts the program and its settings under Program Files" \
+    test -f "$installed/orvantide.exe" -a -f "$installed/orvtide.ini"
+check "it makes a Start-menu shortcut" test -n "$(shortcut)"
+check "Apps & features lists it with its version and publisher" \
+    test "$(entries)" = "Orvantide $version Orvantide"
+msiexec /x "$(winepath -w "$msi")"
+check "removing an untouched installation leaves nothing" nothing_left
+
+msiexec /i "$(winepath -w "$msi")"
+settings_file=$installed/orvtide.ini
+printf '[Settings]\r\nCommPort=5\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' >"$settings_file"
+(cd "$installed" && exec wine orvantide.exe >/dev/null 2>&1) &
+pids+=($!)
+check "the installed program's start-up frame arrives on COM5" wait_for 60 frames_above 0
+wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Orvantide /t REG_SZ \
+    /d "\"C:\\Program Files\\Orvantide\\orvantide.exe\" -systray" /f >/dev/null 2>&1
+disown -a
+wineserver -k 2>/dev/null || true
+wineserver -w
+before=$(frames)
+msiexec /i "$(winepath -w "$next_msi")" ADDLOCAL=Main,Service
+check "an upgrade replaces the program" test "$(entries)" = "Orvantide $next_version Orvantide"
+check "and keeps the edited settings file" grep -q 'CommPort=5' "$settings_file"
+check "the service feature installs the service, which starts and sends a frame" \
+    wait_for 60 frames_above "$before"
+check "the service runs" wait_for 30 service_is_named Orvantide RUNNING
+msiexec /x "$(winepath -w "$next_msi")"
+check "removal stops and deletes the service" test -z "$(service_state_of Orvantide)"
+check "removal leaves nothing: no file, shortcut, Run value, entry or key" nothing_left
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
