@@ -135,6 +135,8 @@ service_is_named() { [ "$(service_state_of "$1")" = "$2" ]; }
 service_state() { service_state_of OrvantideCheck; }
 service_is() { service_is_named OrvantideCheck "$1"; }
 before=$(frames)
+# A log past 1 MiB is kept as .old at the start, and a new one begun.
+head -c 1100000 /dev/zero | tr '\0' x >"$app/orvantide-service.log"
 wine sc create OrvantideCheck \
     binPath= 'C:\Orvantide\orvantide-service.exe --settings C:\Orvantide\orvtide.ini' >/dev/null 2>&1
 wine sc start OrvantideCheck >/dev/null 2>&1
@@ -144,6 +146,9 @@ wine sc stop OrvantideCheck >/dev/null 2>&1
 check "it stops when the manager asks" wait_for 30 service_is STOPPED
 check "its log beside the settings file says so" \
     grep -q "stopped by the service control manager" "$app/orvantide-service.log"
+check "a log past 1 MiB was kept as .old, and a new one begun" \
+    test "$(stat -c %s "$app/orvantide-service.log.old")" -eq 1100000 -a \
+    "$(stat -c %s "$app/orvantide-service.log")" -lt 100000
 wine sc delete OrvantideCheck >/dev/null 2>&1
 check "it is deleted" test -z "$(service_state)"
 
@@ -199,6 +204,8 @@ check "and keeps the edited settings file" grep -q 'CommPort=5' "$settings_file"
 check "the service feature installs the service, which starts and sends a frame" \
     wait_for 60 frames_above "$before"
 check "the service runs" wait_for 30 service_is_named Orvantide RUNNING
+check "and starts with Windows" test "$(wine reg query 'HKLM\System\CurrentControlSet\Services\Orvantide' \
+    /v Start 2>/dev/null | tr -d '\r' | sed -n 's/^ *Start *REG_DWORD *//p')" = 0x2
 msiexec /x "$(winepath -w "$next_msi")"
 check "removal stops and deletes the service" test -z "$(service_state_of Orvantide)"
 check "removal leaves nothing: no file, shortcut, Run value, entry or key" nothing_left
