@@ -55,8 +55,10 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
     const bool windowed = program == Program::Windowed;
     const QString name = windowed ? QStringLiteral("orvantide") : QStringLiteral("orvantide-service");
     const QString usage =
-        windowed ? QStringLiteral("Usage: orvantide [--headless] [--settings FILE] [--help] [--version]")
-                 : QStringLiteral("Usage: orvantide-service [--settings FILE] [--help] [--version]");
+        windowed ? QStringLiteral("Usage: orvantide [--headless] [--settings FILE] [--set-port PORT] "
+                                  "[--help] [--version]")
+                 : QStringLiteral("Usage: orvantide-service [--settings FILE] [--set-port PORT] "
+                                  "[--help] [--version]");
     QCommandLineParser parser;
     // "-systray" is one word, not the letters -s -y -s -t -r -a -y.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -71,7 +73,10 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
     const QCommandLineOption settings(QStringLiteral("settings"),
                                       QStringLiteral("Read the settings from FILE."),
                                       QStringLiteral("FILE"));
-    parser.addOptions({help, version, systray, headless, settings});
+    const QCommandLineOption setPort(QStringLiteral("set-port"),
+                                     QStringLiteral("Store PORT as the port and exit."),
+                                     QStringLiteral("PORT"));
+    parser.addOptions({help, version, systray, headless, settings, setPort});
 
     CommandLine result;
     // Qt's own options are the windowed program's: the service has no windows to style.
@@ -99,6 +104,9 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
                                           "error,\nre-reads the settings on SIGHUP and ends on "
                                           "SIGTERM or SIGINT.\n\nOptions:\n");
         result.text += QStringLiteral("  --settings FILE  Read the settings from FILE.\n"
+                                      "  --set-port PORT  Store PORT as the settings file's CommPort,\n"
+                                      "                   checked as the settings dialog checks it,\n"
+                                      "                   and exit.\n"
                                       "  -h, --help       Show this help and exit.\n"
                                       "  --version        Show the version and exit.\n");
         if (windowed)
@@ -113,6 +121,9 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
         if (parser.isSet(settings) && result.settingsFile.isEmpty()) {
             result.action = Action::Error;
             result.text = QStringLiteral("%1: --settings needs a file. %2\n").arg(name, usage);
+        } else if (parser.isSet(setPort)) {
+            result.action = Action::SetPort;
+            result.port = parser.value(setPort);
         }
     }
     return result;

@@ -3,11 +3,12 @@
 #include <QString>
 #include <QStringList>
 
-/// The program's command line: --help, --version, --headless and --settings FILE;
-/// "-systray", which the run-at-login entry passes, is accepted and ignored.
+/// The program's command line: --help, --version, --headless, --settings FILE and
+/// --set-port PORT; "-systray", which the run-at-login entry passes, is accepted and
+/// ignored.
 struct CommandLine
 {
-    enum class Action { Run, ShowHelp, ShowVersion, Error };
+    enum class Action { Run, ShowHelp, ShowVersion, Error, SetPort };
     /// Which program reads it: the windowed one, which also takes Qt's own options, or
     /// orvantide-service, which always runs as --headless does.
     enum class Program { Windowed, Service };
@@ -16,12 +17,13 @@ struct CommandLine
     QString text;          ///< what to print: the help, the version, or a one-line usage error
     bool headless = false; ///< run without windows, as a service
     QString settingsFile;  ///< the settings file to use; empty: the one beside the program
+    QString port;          ///< for Action::SetPort: the CommPort to store
 
     /// `arguments` without the program's name.
     static CommandLine parse(const QStringList &arguments, Program program = Program::Windowed);
     /// The command line main() was given.
     static CommandLine parse(int argc, char *argv[], Program program = Program::Windowed);
-    /// For anything but Action::Run: prints the text, the help and the version to standard
+    /// For anything but Action::Run and Action::SetPort: prints the text, the help and the version to standard
     /// output, an error to standard error, and returns the exit status (0, or 2).
     int print() const;
 

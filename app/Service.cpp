@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/MainView.h"
+#include "core/PortNames.h"
 #include "core/ServiceFace.h"
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
@@ -19,11 +20,11 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <csignal>
+#include <cstdio>
 #ifdef Q_OS_WIN
 #include "platform/WindowsService.h"
 #include <QDir>
 #include <QFileInfo>
-#include <cstdio>
 #include <io.h>
 #endif
 
@@ -70,6 +71,32 @@ int runServiceMain(int argc, char *argv[], const CommandLine &commandLine)
     }
 #endif
     return runService(settingsPath);
+}
+
+int runSetPort(int argc, char *argv[], const CommandLine &commandLine)
+{
+    QCoreApplication app(argc, argv);
+    const QString folder = CommandLine::programFolder();
+    if (commandLine.settingsFile.isEmpty() && folder.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(CommandLine::unnameableFolder(argv[0])));
+        return 2;
+    }
+    const QString settingsPath = commandLine.settingsPath(folder);
+    const std::optional<QString> device = PortNames::deviceFor(commandLine.port);
+    if (!device || device->isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(PortNames::whyNoPort(commandLine.port)));
+        return 2;
+    }
+    ProfileSettingsStore store(settingsPath);
+    SettingsLoad loaded = SettingsFile::load(store);
+    QString error;
+    if (loaded.settings) {
+        loaded.settings->commPort = commandLine.port;
+        if (SettingsFile::save(*loaded.settings, {SettingsKey::CommPort}, store, &error))
+            return 0;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(loaded.settings ? error : loaded.error));
+    return 2;
 }
 
 int runService(const QString &settingsPath)

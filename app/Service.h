@@ -12,3 +12,8 @@ int runService(const QString &settingsPath);
 struct CommandLine;
 /// The service's main(): the application object, the settings file's path, runService().
 int runServiceMain(int argc, char *argv[], const CommandLine &commandLine);
+
+/// --set-port PORT: stores PORT as the settings file's CommPort when the settings dialog's
+/// SET would take it, keeping every other line of the file. Returns 0, or 2 with the
+/// reason on standard error. For an installer or a script that sets up a display.
+int runSetPort(int argc, char *argv[], const CommandLine &commandLine);

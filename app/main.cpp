@@ -60,6 +60,8 @@ int main(int argc, char *argv[])
 
     // Before the application object, which needs a display: --help works without one.
     const CommandLine commandLine = CommandLine::parse(argc, argv);
+    if (commandLine.action == CommandLine::Action::SetPort)
+        return runSetPort(argc, argv, commandLine);
     if (commandLine.action != CommandLine::Action::Run)
         return commandLine.print();
 

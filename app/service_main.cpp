@@ -13,6 +13,8 @@ int main(int argc, char *argv[])
     // --headless is what this program always does; it is accepted for the same command
     // lines as the windowed program's.
     const CommandLine commandLine = CommandLine::parse(argc, argv, CommandLine::Program::Service);
+    if (commandLine.action == CommandLine::Action::SetPort)
+        return runSetPort(argc, argv, commandLine);
     if (commandLine.action != CommandLine::Action::Run)
         return commandLine.print();
     return runServiceMain(argc, argv, commandLine);

@@ -36,6 +36,9 @@ private slots:
                                                   << "orvantide-service: Unknown option" << true;
         QTest::newRow("the service always runs headless, and takes --headless")
             << service << QStringList{"--headless"} << Action::Run << "" << true;
+        QTest::newRow("either stores a port")
+            << windowed << QStringList{"--set-port", "rfc2217://a:1"} << Action::SetPort << ""
+            << false;
     }
 
     void programs()
@@ -53,6 +56,8 @@ private slots:
                                                                   program == Program::Windowed);
         if (action == Action::Run)
             QCOMPARE(line.headless, headless);
+        if (action == Action::SetPort)
+            QCOMPARE(line.port, arguments.last());
     }
 };
 

@@ -335,6 +335,41 @@ private slots:
         stopProcess(display);
     }
 
+    void storingAPort_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); ///< on standard error
+        QTest::newRow("a port number") << "5" << 0 << "";
+        QTest::newRow("a device server") << "rfc2217://display.site:4001" << 0 << "";
+        QTest::newRow("no port") << "x y" << 2 << "\"x y\" names no serial port";
+    }
+
+    // --set-port stores a port as SET does and nothing else: every other line stays; a
+    // text that names no port is refused and the file left as it was.
+    void storingAPort()
+    {
+        QFETCH(QString, port);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        writeSettings(QStringLiteral("1"), "15");
+        QFile file(settingsPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        QProcess program;
+        program.setProcessEnvironment(serviceEnvironment());
+        program.start(qEnvironmentVariable("ORVANTIDE_SERVICE_BIN"),
+                      {QStringLiteral("--settings"), settingsPath(), QStringLiteral("--set-port"), port});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), status);
+        QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(said));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray after = file.readAll();
+        QCOMPARE(after, status == 0 ? QByteArray(before).replace("CommPort=1", "CommPort=" + port.toUtf8())
+                                    : before);
+    }
+
     void badSettingsEndWithStatus2_data()
     {
         QTest::addColumn<QByteArray>("interval"); ///< null: no settings file

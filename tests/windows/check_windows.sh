@@ -154,8 +154,8 @@ check "it is deleted" test -z "$(service_state)"
 
 # The installer, in a fresh prefix: per machine under Program Files, a Start-menu
 # shortcut, an entry in "Apps & features"; removal of an untouched installation leaves
-# nothing. Installed again: the program starts from the shortcut's target and its frame
-# arrives; an upgrade with the service keeps the edited settings file and starts the
+# nothing. Installed again with the display's port: the program starts from the
+# shortcut's target and its frame arrives; an upgrade with the service keeps the edited settings file and starts the
 # service; removal leaves no service, file, shortcut, Run value, entry or key of the
 # program's.
 mkdir -p "$scratch/msi"
@@ -186,9 +186,9 @@ check "Apps & features lists it with its version and publisher" \
 msiexec /x "$(winepath -w "$msi")"
 check "removing an untouched installation leaves nothing" nothing_left
 
-msiexec /i "$(winepath -w "$msi")"
+msiexec /i "$(winepath -w "$msi")" COMMPORT=5
 settings_file=$installed/orvtide.ini
-printf '[Settings]\r\nCommPort=5\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=60\r\n' >"$settings_file"
+check "COMMPORT=5 stores the port in the settings file" grep -q '^CommPort=5' "$settings_file"
 (cd "$installed" && exec wine orvantide.exe >/dev/null 2>&1) &
 pids+=($!)
 check "the installed program's start-up frame arrives on COM5" wait_for 60 frames_above 0
