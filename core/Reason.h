@@ -37,9 +37,20 @@ template <typename... Args> QString text(const char *english, const Args &...arg
 {
     return fromList(english, QStringList{argText(args)...});
 }
-/// A text of the system's (an error code's), in English; `inUserLanguage` says the same
-/// in the user's language when a window asks.
-QString system(const QString &english, std::function<QString()> inUserLanguage);
+/// A text of the system's, in English, for `code` of the kind of codes `kind` names (the
+/// platform's: 'e' an errno value, 'g' a resolver's code); the window says it with the
+/// function set for that kind.
+QString system(const QString &english, char kind, int code);
+/// How a window says the system's texts of `kind` in the user's language; the platform
+/// sets it once for each kind it makes.
+void setSystemTexts(char kind, std::function<QString(int code)> inUserLanguage);
+
+/// How `reason` was made, as one line of JSON, for a window in another process to say it
+/// in its user's language; empty when it is not remembered.
+QByteArray describe(const QString &reason);
+/// Remembers the reason `description` tells of, as describe() gave it; returns its text,
+/// empty for a description that is none.
+QString fromDescription(const QByteArray &description);
 
 /// `reason` in the language of `translate`, which translates a template: each argument
 /// that is a reason in turn is translated too, a system text is said in the user's

@@ -1,6 +1,7 @@
 #include "core/ServiceFace.h"
 
 #include "core/ClockTicker.h"
+#include "core/Reason.h"
 
 #include <QDateTime>
 
@@ -35,6 +36,8 @@ bool ViewLines::replay(const QByteArray &line, MainView &view)
         view.showSynced(timeOf(rest));
     else if (verb == "notopen")
         view.showPortNotOpen(textOf(rest));
+    else if (verb == "reason")
+        Reason::fromDescription(QByteArray::fromPercentEncoding(rest)); // the next line's
     else if (verb == "lent" && rest.isEmpty())
         view.showPortLent();
     else if (verb == "started" && rest.isEmpty())
@@ -50,8 +53,7 @@ bool ViewLines::replay(const QByteArray &line, MainView &view)
 
 ViewRecorder::ViewRecorder(MainView &inner, std::function<void(const QByteArray &)> tell)
     : m_inner(inner), m_tell(std::move(tell))
-{
-}
+{}
 
 QByteArray ViewRecorder::state() const
 {
@@ -85,7 +87,12 @@ void ViewRecorder::showSynced(const QDateTime &second)
 void ViewRecorder::showPortNotOpen(const QString &reason)
 {
     m_inner.showPortNotOpen(reason);
-    record(&m_port, "notopen " + reason.toUtf8().toPercentEncoding(" "));
+    // How the reason was made goes first, so that the window says it in its user's
+    // language.
+    const QByteArray making = Reason::describe(reason);
+    record(&m_port,
+           (making.isEmpty() ? QByteArray() : "reason " + making.toPercentEncoding() + '\n') +
+               "notopen " + reason.toUtf8().toPercentEncoding(" "));
 }
 
 void ViewRecorder::showPortLent()

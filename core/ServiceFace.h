@@ -13,7 +13,8 @@ class Clock;
 class ClockTicker;
 
 /// A view's events as lines of text, for a view in another process: the service tells
-/// them to the windowed program that shows it. "synced MS", "notopen REASON", "lent",
+/// them to the windowed program that shows it. "synced MS", "notopen REASON" (after
+/// "reason MAKING", how it was made, where it is known: see Reason::describe), "lent",
 /// "started", "pcclock MS" or "pcclock -", "realtime 1|0"; MS counts milliseconds since
 /// 1970 UTC and a text is percent-encoded, so a line never holds a line end of its own.
 namespace ViewLines {

@@ -26,17 +26,25 @@ template <typename Say> QString sayIn(locale_t locale, Say say)
     return text;
 }
 
+/// The window says the system's texts in the program's own language, the user's.
+const bool g_saidInTheUsersLanguage = [] {
+    Reason::setSystemTexts('e', [](int error) { return QString::fromUtf8(std::strerror(error)); });
+    Reason::setSystemTexts('g',
+                           [](int failed) { return QString::fromUtf8(::gai_strerror(failed)); });
+    return true;
+}();
+
 } // namespace
 
 QString systemErrorText(int error)
 {
     const locale_t c = cLocale();
-    return Reason::system(QString::fromUtf8(c ? ::strerror_l(error, c) : std::strerror(error)),
-                          [error] { return QString::fromUtf8(std::strerror(error)); });
+    return Reason::system(QString::fromUtf8(c ? ::strerror_l(error, c) : std::strerror(error)), 'e',
+                          error);
 }
 
 QString resolverErrorText(int failed)
 {
-    const auto say = [failed] { return ::gai_strerror(failed); };
-    return Reason::system(sayIn(cLocale(), say), [say] { return sayIn(nullptr, say); });
+    return Reason::system(sayIn(cLocale(), [failed] { return ::gai_strerror(failed); }), 'g',
+                          failed);
 }

@@ -20,6 +20,18 @@ QString messageIn(unsigned long code, DWORD language)
     return text;
 }
 
+/// FormatMessage's text in the user's language.
+QString inUserLanguage(int code)
+{
+    const QString text = messageIn(DWORD(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
+    return text.isEmpty() ? QStringLiteral("Windows error %1").arg(code) : text;
+}
+
+const bool g_saidInTheUsersLanguage = [] {
+    Reason::setSystemTexts('w', inUserLanguage);
+    return true;
+}();
+
 } // namespace
 
 QString systemErrorText(int error)
@@ -30,10 +42,6 @@ QString systemErrorText(int error)
 
 QString windowsErrorText(unsigned long code)
 {
-    const auto inUserLanguage = [code] {
-        const QString text = messageIn(code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT));
-        return text.isEmpty() ? QStringLiteral("Windows error %1").arg(code) : text;
-    };
     const QString english = messageIn(code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-    return Reason::system(english.isEmpty() ? inUserLanguage() : english, inUserLanguage);
+    return Reason::system(english.isEmpty() ? inUserLanguage(int(code)) : english, 'w', int(code));
 }

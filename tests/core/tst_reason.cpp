@@ -19,6 +19,13 @@ class tst_Reason : public QObject
 {
     Q_OBJECT
 
+    /// Pushes every remembered reason out, as another process knows none.
+    static void forgetAll()
+    {
+        for (int i = 0; i < Reason::kRemembered; ++i)
+            Reason::text("forgotten %1", i);
+    }
+
 private slots:
     void saidInTheUsersLanguage_data()
     {
@@ -27,10 +34,12 @@ private slots:
         QTest::addColumn<QString>("translated");
         QTest::newRow("a template and its text")
             << Reason::text("Could not open %1: %2", QStringLiteral("/dev/x"), QStringLiteral("y"))
-            << "Could not open /dev/x: y" << "<Could not open /dev/x: y>";
+            << "Could not open /dev/x: y"
+            << "<Could not open /dev/x: y>";
         QTest::newRow("filled once: an argument's %2 stays")
             << Reason::text("%1 and %2", QStringLiteral("50%2"), QStringLiteral("b"))
-            << "50%2 and b" << "<50%2 and b>";
+            << "50%2 and b"
+            << "<50%2 and b>";
         QTest::newRow("a number") << Reason::text("within %1 ms", qint64(3000)) << "within 3000 ms"
                                   << "<within 3000 ms>";
         QTest::newRow("a reason in a reason")
@@ -39,10 +48,16 @@ private slots:
             << "<hung up: <the server closed the connection>>";
         QTest::newRow("a system text")
             << Reason::text("Could not open %1: %2", QStringLiteral("/dev/z"),
-                            Reason::system(QStringLiteral("No such file"),
-                                           [] { return QStringLiteral("Datei fehlt"); }))
-            << "Could not open /dev/z: No such file" << "<Could not open /dev/z: Datei fehlt>";
-        QTest::newRow("a text made otherwise") << QStringLiteral("plain") << "plain" << "plain";
+                            Reason::system(QStringLiteral("No such file"), 't', 2))
+            << "Could not open /dev/z: No such file"
+            << "<Could not open /dev/z: Datei fehlt>";
+        QTest::newRow("a text made otherwise") << QStringLiteral("plain") << "plain"
+                                               << "plain";
+    }
+
+    void initTestCase()
+    {
+        Reason::setSystemTexts('t', [](int) { return QStringLiteral("Datei fehlt"); });
     }
 
     // The reason is the English text; translated, each template is the window's and each
@@ -54,6 +69,21 @@ private slots:
         QFETCH(QString, translated);
         QCOMPARE(reason, english);
         QCOMPARE(Reason::translated(reason, marked), translated);
+    }
+
+    // A window in another process, told how a reason was made, says it as this one would.
+    void saidTheSameElsewhere()
+    {
+        const QString reason = Reason::text(
+            "hung up: %1", Reason::text("Could not open %1: %2", QStringLiteral("/dev/50%1"),
+                                        Reason::system(QStringLiteral("No such file"), 't', 2)));
+        const QByteArray making = Reason::describe(reason);
+        forgetAll();
+        QCOMPARE(Reason::translated(reason, marked), reason);
+        QCOMPARE(Reason::fromDescription(making), reason);
+        QCOMPARE(Reason::translated(reason, marked),
+                 QStringLiteral("<hung up: <Could not open /dev/50%1: Datei fehlt>>"));
+        QCOMPARE(Reason::fromDescription("no description"), QString());
     }
 
     // What is remembered is bounded: the oldest of more than kRemembered reasons is said as

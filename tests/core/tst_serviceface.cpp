@@ -4,6 +4,7 @@
 
 #include "core/fakes.h"
 
+#include "core/Reason.h"
 #include "core/ServiceFace.h"
 
 #include <QSignalSpy>
@@ -72,10 +73,30 @@ private slots:
         FakeChannel laterChannel;
         ServiceFace laterFace(laterChannel, clock, later);
         laterChannel.hear("may 1\n" + recorder.state());
-        QCOMPARE(later.calls, QStringList({QStringLiteral("started"),
-                                           QStringLiteral("notopen no answer"),
-                                           QStringLiteral("pcclock "),
-                                           QStringLiteral("realtime 0")}));
+        QCOMPARE(later.calls,
+                 QStringList({QStringLiteral("started"), QStringLiteral("notopen no answer"),
+                              QStringLiteral("pcclock "), QStringLiteral("realtime 0")}));
+    }
+
+    // A reason the service made reaches the window with how it was made, so that the
+    // window, which never made it, says it in its user's language.
+    void aReasonIsToldWithItsMaking()
+    {
+        LogView service;
+        QByteArray lines;
+        ViewRecorder recorder(service, [&](const QByteArray &line) { lines += line; });
+        const QString reason = Reason::text("hung up: %1", QStringLiteral("/dev/x"));
+        recorder.showPortNotOpen(reason);
+        for (int i = 0; i < Reason::kRemembered; ++i)
+            Reason::text("another %1", i); // the window's process knows none of them
+        LogView window;
+        for (const QByteArray &line : lines.split('\n'))
+            ViewLines::replay(line, window);
+        QCOMPARE(window.calls, QStringList{"notopen " + reason});
+        QCOMPARE(
+            Reason::translated(
+                reason, [](const char *english) { return QString::fromUtf8(english).toUpper(); }),
+            QStringLiteral("HUNG UP: /dev/x"));
     }
 
     void linesThatAreNoneOfTheViews_data()
@@ -112,10 +133,10 @@ private slots:
         QTest::newRow("a refusal without its reason")
             << QByteArray("may 0") << false << QByteArrayList()
             << "You may not change what the service does.";
-        QTest::newRow("before the service answered") << QByteArray() << false << QByteArrayList()
-                                                     << "";
-        QTest::newRow("after the service went away") << QByteArray("may 1") << true
-                                                     << QByteArrayList() << "";
+        QTest::newRow("before the service answered")
+            << QByteArray() << false << QByteArrayList() << "";
+        QTest::newRow("after the service went away")
+            << QByteArray("may 1") << true << QByteArrayList() << "";
     }
 
     // SYNC NOW and the dialog's end become "sync" and "reload" for a user the service
