@@ -1,8 +1,9 @@
 #include "core/Settings.h"
 
+#include "core/Reason.h"
+
 #include "core/LineSettings.h"
 #include "core/PortNames.h"
-
 
 SettingsStore::~SettingsStore() = default;
 
@@ -27,7 +28,8 @@ const Field kFields[] = {
          const auto minutes = parseInt16(text);
          if (minutes)
              settings.interval = *minutes;
-         *expected = QStringLiteral("It must be a whole number of minutes from -32768 to 32767.");
+         *expected = Reason::text(QT_TRANSLATE_NOOP(
+             "Reason", "It must be a whole number of minutes from -32768 to 32767."));
          return minutes.has_value();
      },
      [](const Settings &settings) { return QString::number(settings.interval); }},
@@ -36,9 +38,9 @@ const Field kFields[] = {
          settings.commPort = text;
          QString why;
          PortNames::networkPort(text, &why);
-         *expected = !why.isEmpty()
-                         ? why
-                         : QStringLiteral("It must be %1.").arg(PortNames::whatNamesAPort(false));
+         *expected = !why.isEmpty() ? why
+                                    : Reason::text(QT_TRANSLATE_NOOP("Reason", "It must be %1."),
+                                                   PortNames::whatNamesAPort(false));
          return PortNames::deviceFor(text).has_value();
      },
      [](const Settings &settings) { return settings.commPort; }},
@@ -47,7 +49,9 @@ const Field kFields[] = {
          settings.lineSettings = text;
          QString reason;
          const bool valid = LineSettings::parse(text, nullptr, &reason);
-         *expected = QStringLiteral("It must be line settings such as 9600,N,8,1: %1.").arg(reason);
+         *expected = Reason::text(
+             QT_TRANSLATE_NOOP("Reason", "It must be line settings such as 9600,N,8,1: %1."),
+             reason);
          return valid;
      },
      [](const Settings &settings) { return settings.lineSettings; }},
@@ -55,8 +59,9 @@ const Field kFields[] = {
      [](const QString &text, Settings &settings, QString *expected) {
          const QString value = text.trimmed();
          settings.warnUnsynchronised = value != QLatin1String("0");
-         *expected = QStringLiteral("It must be 1 (warn when the PC clock is not synchronised "
-                                    "to a time source) or 0 (never warn); absent means 1.");
+         *expected = Reason::text(
+             QT_TRANSLATE_NOOP("Reason", "It must be 1 (warn when the PC clock is not synchronised "
+                                         "to a time source) or 0 (never warn); absent means 1."));
          return value.isEmpty() || value == QLatin1String("0") || value == QLatin1String("1");
      },
      [](const Settings &settings) { return QString::number(settings.warnUnsynchronised ? 1 : 0); }},
@@ -79,9 +84,11 @@ SettingsLoad load(SettingsStore &store)
 {
     if (QString reason; !store.load(&reason)) {
         return {std::nullopt,
-                QStringLiteral("The settings file \"%1\" %2. It must hold the keys CommPort and "
-                               "Setting in section [Settings] and Interval in section [Sync].")
-                    .arg(store.location(), reason)};
+                Reason::text(QT_TRANSLATE_NOOP(
+                                 "Reason",
+                                 "The settings file \"%1\" %2. It must hold the keys CommPort and "
+                                 "Setting in section [Settings] and Interval in section [Sync]."),
+                             store.location(), reason)};
     }
     Settings settings;
     for (const Field &field : kFields) {
@@ -93,15 +100,19 @@ SettingsLoad load(SettingsStore &store)
         QString expected;
         if (!isStorable(text)) {
             return {std::nullopt,
-                    QStringLiteral("The settings file \"%1\" has an invalid value in section "
-                                   "[%2], key %3: \"%4\". It must not hold control characters.")
-                        .arg(store.location(), section, key, printable(text))};
+                    Reason::text(QT_TRANSLATE_NOOP(
+                                     "Reason",
+                                     "The settings file \"%1\" has an invalid value in section "
+                                     "[%2], key %3: \"%4\". It must not hold control characters."),
+                                 store.location(), section, key, printable(text))};
         }
         if (!field.parse(text, settings, &expected)) {
             return {std::nullopt,
-                    QStringLiteral("The settings file \"%1\" has an invalid value in section "
-                                   "[%2], key %3: \"%4\". %5")
-                        .arg(store.location(), section, key, printable(text), expected)};
+                    Reason::text(QT_TRANSLATE_NOOP(
+                                     "Reason",
+                                     "The settings file \"%1\" has an invalid value in section "
+                                     "[%2], key %3: \"%4\". %5"),
+                                 store.location(), section, key, printable(text), expected)};
         }
     }
     return {settings, QString()};
@@ -132,10 +143,10 @@ std::optional<qint16> parseInt16(const QString &text)
         ++begin;
     while (end > begin && blank(end - 1))
         --end;
-    const qsizetype digits = begin < end && (text.at(begin) == QLatin1Char('+') ||
-                                             text.at(begin) == QLatin1Char('-'))
-                                 ? begin + 1
-                                 : begin;
+    const qsizetype digits =
+        begin < end && (text.at(begin) == QLatin1Char('+') || text.at(begin) == QLatin1Char('-'))
+            ? begin + 1
+            : begin;
     if (end - digits < 1 || end - digits > 18)
         return std::nullopt;
     for (qsizetype i = digits; i < end; ++i) {

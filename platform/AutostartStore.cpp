@@ -1,5 +1,7 @@
 #include "platform/AutostartStore.h"
 
+#include "core/Reason.h"
+
 #include "platform/SafeFile.h"
 
 #include <QDir>
@@ -178,12 +180,14 @@ bool XdgAutostartStore::writeUserEntry(const QByteArray &content, QString *error
     const QString path = userEntryPath();
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
-        return fail(error,
-                    QStringLiteral("Cannot create the autostart folder \"%1\".").arg(folder));
+        return fail(error, Reason::text(QT_TRANSLATE_NOOP(
+                                            "Reason", "Cannot create the autostart folder \"%1\"."),
+                                        folder));
     if (QString reason; !SafeFile::replace(path, content, &reason))
-        return fail(
-            error,
-            QStringLiteral("Cannot write the autostart entry \"%1\": it %2.").arg(path, reason));
+        return fail(error,
+                    Reason::text(QT_TRANSLATE_NOOP(
+                                     "Reason", "Cannot write the autostart entry \"%1\": it %2."),
+                                 path, reason));
     return true;
 }
 
@@ -218,8 +222,10 @@ bool XdgAutostartStore::unregister(QString *error)
     }
     QFile user(userEntryPath());
     if (user.exists() && !user.remove())
-        return fail(error, QStringLiteral("Cannot remove the autostart entry \"%1\": %2.")
-                               .arg(user.fileName(), user.errorString()));
+        return fail(error,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason",
+                                                   "Cannot remove the autostart entry \"%1\": %2."),
+                                 user.fileName(), user.errorString()));
     return true;
 }
 
@@ -265,11 +271,13 @@ private:
         key.sync();
         if (key.status() == QSettings::NoError)
             return true;
-        return fail(error, QStringLiteral("Windows refused to change the value %1 under "
-                                          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\"
-                                          "CurrentVersion\\Run (access denied). Changing it "
-                                          "needs administrator rights.")
-                               .arg(m_name));
+        return fail(error,
+                    Reason::text(QT_TRANSLATE_NOOP(
+                                     "Reason", "Windows refused to change the value %1 under "
+                                               "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\"
+                                               "CurrentVersion\\Run (access denied). Changing it "
+                                               "needs administrator rights."),
+                                 m_name));
     }
 
     QString m_name;

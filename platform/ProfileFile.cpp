@@ -1,7 +1,8 @@
 #include "platform/ProfileFile.h"
 
-#include "platform/SafeFile.h"
+#include "core/Reason.h"
 
+#include "platform/SafeFile.h"
 
 namespace ProfileFile {
 namespace {
@@ -100,7 +101,8 @@ public:
             const char c = m_data.at(i);
             if (c != '\r' && c != '\n')
                 continue;
-            const qsizetype eolLength = (c == '\r' && i + 1 < n && m_data.at(i + 1) == '\n') ? 2 : 1;
+            const qsizetype eolLength =
+                (c == '\r' && i + 1 < n && m_data.at(i + 1) == '\n') ? 2 : 1;
             *line = {m_data.sliced(m_start, i - m_start), m_data.sliced(i, eolLength)};
             m_start = i + eolLength;
             return true;
@@ -173,13 +175,17 @@ QString invalidReason(const QString &section, const QString &key, const QString 
 {
     if (section.isEmpty() || hasLineBreak(section) || section.contains(QLatin1Char(']')) ||
         hasOuterBlanks(section))
-        return QStringLiteral("the section name \"%1\" cannot be stored").arg(section);
+        return Reason::text(QT_TRANSLATE_NOOP("Reason", "the section name \"%1\" cannot be stored"),
+                            section);
     if (key.isEmpty() || hasLineBreak(key) || key.contains(QLatin1Char('=')) ||
         key.startsWith(QLatin1Char(';')) || key.startsWith(QLatin1Char('[')) || hasOuterBlanks(key))
-        return QStringLiteral("the key name \"%1\" cannot be stored").arg(key);
+        return Reason::text(QT_TRANSLATE_NOOP("Reason", "the key name \"%1\" cannot be stored"),
+                            key);
     if (!SettingsFile::isStorable(value))
-        return QStringLiteral("the value for key %1 contains a control character: \"%2\"")
-            .arg(key, SettingsFile::printable(value));
+        return Reason::text(
+            QT_TRANSLATE_NOOP("Reason",
+                              "the value for key %1 contains a control character: \"%2\""),
+            key, SettingsFile::printable(value));
     return {};
 }
 
@@ -223,14 +229,16 @@ bool writeString(SafeFile::Entry &entry, const QString &section, const QString &
 {
     // Read first: the file is reached then, and every message names it, not a link to it.
     QByteArray data;
-    if (QString reason;
-        !entry.read(&data, &reason) && reason != QLatin1String("was not found"))
-        return fail(error, QStringLiteral("Cannot write the settings file \"%1\": it %2.")
-                               .arg(entry.filePath(), reason));
+    if (QString reason; !entry.read(&data, &reason) && reason != QLatin1String("was not found"))
+        return fail(error,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason",
+                                                   "Cannot write the settings file \"%1\": it %2."),
+                                 entry.filePath(), reason));
     const QString path = entry.filePath();
     if (const QString reason = invalidReason(section, key, value); !reason.isEmpty())
-        return fail(error,
-                    QStringLiteral("Cannot write the settings file \"%1\": %2.").arg(path, reason));
+        return fail(error, Reason::text(QT_TRANSLATE_NOOP(
+                                            "Reason", "Cannot write the settings file \"%1\": %2."),
+                                        path, reason));
     const Text file = Text::of(data);
     // The lines are read where they lie, once to find the line end and the place, once
     // more to write them out: a file of a million lines costs its own size twice, not a
@@ -270,8 +278,8 @@ bool writeString(SafeFile::Entry &entry, const QString &section, const QString &
         }
     }
 
-    const QByteArray keyValue = (keyLine >= 0 ? file.encode(existingKeyName) : file.encode(key)) +
-                                '=' + file.encode(value);
+    const QByteArray keyValue =
+        (keyLine >= 0 ? file.encode(existingKeyName) : file.encode(key)) + '=' + file.encode(value);
     const QByteArray sectionHeader = '[' + file.encode(section) + ']';
     // A new key goes after the section's last key, or its header.
     const qsizetype insertAfter =
@@ -307,8 +315,10 @@ bool writeString(SafeFile::Entry &entry, const QString &section, const QString &
         out += eol;
     }
     if (QString reason; !entry.replace(file.file(out), &reason))
-        return fail(error, QStringLiteral("Cannot write the settings file \"%1\": it %2.")
-                               .arg(entry.filePath(), reason));
+        return fail(error,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason",
+                                                   "Cannot write the settings file \"%1\": it %2."),
+                                 entry.filePath(), reason));
     return true;
 }
 

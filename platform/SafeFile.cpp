@@ -1,4 +1,6 @@
 #include "platform/SafeFile.h"
+
+#include "core/Reason.h"
 #include "platform/SystemText.h"
 
 #include "core/Settings.h"
@@ -34,7 +36,6 @@ bool fail(QString *reason, const QString &text)
 
 #ifdef Q_OS_UNIX
 namespace {
-
 
 /// Closes a descriptor when it goes out of scope.
 struct Descriptor
@@ -150,28 +151,36 @@ bool Entry::reach(QString *reason)
             if (errno == ENOENT && last)
                 break; // a file not there yet: replace() makes it
             if (errno == ENOENT || errno == ENOTDIR)
-                return fail(reason, QStringLiteral("was not found"));
-            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
+                return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "was not found")));
+            return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be read: %1"),
+                                             systemErrorText(errno)));
         }
         if (S_ISLNK(st.st_mode)) {
             const QString link = joined(folderPath(), name);
             if (!trustedOwner(st.st_uid))
-                return fail(reason, QStringLiteral("is reached through the link \"%1\", which "
-                                                   "belongs to another user (user ID %2): the "
-                                                   "settings are never read or written through "
-                                                   "another user's link")
-                                        .arg(SettingsFile::printable(link))
-                                        .arg(st.st_uid));
+                return fail(reason,
+                            Reason::text(QT_TRANSLATE_NOOP(
+                                             "Reason", "is reached through the link \"%1\", which "
+                                                       "belongs to another user (user ID %2): the "
+                                                       "settings are never read or written through "
+                                                       "another user's link"),
+                                         SettingsFile::printable(link), st.st_uid));
             if (last && fileNameWasLink)
-                return fail(reason, QStringLiteral("leads to \"%1\", which is a link: the settings "
+                return fail(
+                    reason,
+                    Reason::text(QT_TRANSLATE_NOOP("Reason",
+                                                   "leads to \"%1\", which is a link: the settings "
                                                    "are never read or written through a link "
-                                                   "found there")
-                                        .arg(SettingsFile::printable(link)));
+                                                   "found there"),
+                                 SettingsFile::printable(link)));
             if (++links > kMaxLinks)
-                return fail(reason, QStringLiteral("is not a regular file (its links form a loop)"));
+                return fail(reason,
+                            Reason::text(QT_TRANSLATE_NOOP(
+                                "Reason", "is not a regular file (its links form a loop)")));
             const QByteArray target = QFile::encodeName(linkTarget(folder.fd, name));
             if (target.isEmpty())
-                return fail(reason, QStringLiteral("is a link that cannot be followed"));
+                return fail(reason, Reason::text(QT_TRANSLATE_NOOP(
+                                        "Reason", "is a link that cannot be followed")));
             fileNameWasLink = fileNameWasLink || last;
             if (target.startsWith('/')) {
                 folder.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -183,11 +192,12 @@ bool Entry::reach(QString *reason)
         if (last)
             break;
         if (!S_ISDIR(st.st_mode))
-            return fail(reason, QStringLiteral("was not found"));
-        const int next = ::openat(folder.fd, name.constData(),
-                                  O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "was not found")));
+        const int next =
+            ::openat(folder.fd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0)
-            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
+            return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be read: %1"),
+                                             systemErrorText(errno)));
         folder.reset(next);
         if (name != "..")
             folderNames << QFile::decodeName(name);
@@ -210,24 +220,29 @@ bool Entry::read(QByteArray *data, QString *reason)
     struct stat st;
     if (::fstatat(m_folder, m_name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        return fail(reason, QStringLiteral("is not a regular file"));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "is not a regular file")));
     // Not blocking: the file may have become a FIFO since. Not through a link put there.
     Descriptor file{::openat(m_folder, m_name.constData(),
                              O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC)};
     if (file.fd < 0) {
         if (errno == ENOENT)
-            return fail(reason, QStringLiteral("was not found"));
+            return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "was not found")));
         if (errno == ELOOP)
-            return fail(reason, QStringLiteral("is now a link to \"%1\": the settings are never "
-                                               "read or written through a link found there")
-                                    .arg(SettingsFile::printable(linkTarget(m_folder, m_name))));
-        return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
+            return fail(reason, Reason::text(
+                                    QT_TRANSLATE_NOOP(
+                                        "Reason", "is now a link to \"%1\": the settings are never "
+                                                  "read or written through a link found there"),
+                                    SettingsFile::printable(linkTarget(m_folder, m_name))));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be read: %1"),
+                                         systemErrorText(errno)));
     }
     if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return fail(reason, QStringLiteral("is not a regular file"));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "is not a regular file")));
     const auto tooLarge = [&] {
-        return fail(reason, QStringLiteral("is too large: a settings file is at most %1 bytes")
-                                .arg(kMaxSize));
+        return fail(reason,
+                    Reason::text(QT_TRANSLATE_NOOP(
+                                     "Reason", "is too large: a settings file is at most %1 bytes"),
+                                 kMaxSize));
     };
     if (st.st_size > kMaxSize)
         return tooLarge();
@@ -238,7 +253,8 @@ bool Entry::read(QByteArray *data, QString *reason)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return fail(reason, QStringLiteral("cannot be read: %1").arg(systemErrorText(errno)));
+            return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be read: %1"),
+                                             systemErrorText(errno)));
         if (n == 0)
             break;
         bytes.append(buffer, n);
@@ -256,38 +272,48 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
         return false;
     const QString file = filePath();
     struct stat existing;
-    const bool exists = ::fstatat(m_folder, m_name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists =
+        ::fstatat(m_folder, m_name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
-        return fail(reason, QStringLiteral("cannot be examined: %1").arg(systemErrorText(errno)));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be examined: %1"),
+                                         systemErrorText(errno)));
     const bool elsewhere = file != QFileInfo(m_path).absoluteFilePath();
     if (exists && S_ISLNK(existing.st_mode))
-        return fail(reason, QStringLiteral("leads to \"%1\", which is now a link to \"%2\": the "
-                                           "settings are never written through a link found "
-                                           "there")
-                                .arg(file, linkTarget(m_folder, m_name)));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP(
+                                             "Reason",
+                                             "leads to \"%1\", which is now a link to \"%2\": the "
+                                             "settings are never written through a link found "
+                                             "there"),
+                                         file, linkTarget(m_folder, m_name)));
     if (exists && !S_ISREG(existing.st_mode))
-        return fail(reason, elsewhere ? QStringLiteral("leads to \"%1\", which is not a regular "
-                                                       "file")
-                                            .arg(file)
-                                      : QStringLiteral("is not a regular file"));
+        return fail(reason,
+                    elsewhere
+                        ? Reason::text(QT_TRANSLATE_NOOP("Reason",
+                                                         "leads to \"%1\", which is not a regular "
+                                                         "file"),
+                                       file)
+                        : Reason::text(QT_TRANSLATE_NOOP("Reason", "is not a regular file")));
 
     QByteArray temporary;
     Descriptor out;
     for (int attempt = 0; attempt < 100 && out.fd < 0; ++attempt) {
-        temporary = '.' + m_name + '.' +
-                    QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        temporary =
+            '.' + m_name + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16);
         out.fd = ::openat(m_folder, temporary.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (out.fd < 0 && errno != EEXIST)
-            return fail(reason, QStringLiteral("cannot be written: %1").arg(systemErrorText(errno)));
+            return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be written: %1"),
+                                             systemErrorText(errno)));
     }
     if (out.fd < 0)
-        return fail(reason, QStringLiteral("cannot be written: no free temporary name"));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP(
+                                "Reason", "cannot be written: no free temporary name")));
     const auto abandon = [&](const QString &why) {
         const int saved = errno;
         out.reset();
         ::unlinkat(m_folder, temporary.constData(), 0);
-        return fail(reason, QStringLiteral("%1: %2").arg(why, systemErrorText(saved)));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "%1: %2"), why,
+                                         systemErrorText(saved)));
     };
 
     if (exists) {
@@ -295,9 +321,9 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
         // the permissions are kept always, never a set-user or set-group bit: a settings
         // file is no program, and a planted bit would follow it into every save.
         if (::fchown(out.fd, uid_t(-1), existing.st_gid) != 0 && errno != EPERM)
-            return abandon(QStringLiteral("cannot be written"));
+            return abandon(Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be written")));
         if (::fchmod(out.fd, existing.st_mode & 01777) != 0)
-            return abandon(QStringLiteral("cannot be written"));
+            return abandon(Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be written")));
     }
     for (qsizetype done = 0; done < data.size();) {
         const qint64 n = io.write(out.fd, data.constData() + done, data.size() - done);
@@ -306,29 +332,33 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &io)
         if (n <= 0) {
             if (n == 0)
                 errno = EIO;
-            return abandon(QStringLiteral("cannot be written"));
+            return abandon(Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be written")));
         }
         done += n;
     }
     if (io.fsync(out.fd) != 0)
-        return abandon(QStringLiteral("cannot be written"));
+        return abandon(Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be written")));
     if (::close(out.release()) != 0) {
         const int saved = errno;
         ::unlinkat(m_folder, temporary.constData(), 0);
-        return fail(reason, QStringLiteral("cannot be written: %1").arg(systemErrorText(saved)));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be written: %1"),
+                                         systemErrorText(saved)));
     }
     // The rename replaces the folder's entry itself, whatever it is by now: it never
     // follows a link.
     if (io.rename(m_folder, temporary.constData(), m_name.constData()) != 0) {
         const int saved = errno;
         ::unlinkat(m_folder, temporary.constData(), 0);
-        return fail(reason, QStringLiteral("cannot be replaced: %1").arg(systemErrorText(saved)));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be replaced: %1"),
+                                         systemErrorText(saved)));
     }
     // The rename itself is on the disk once the folder is.
     if (io.fsync(m_folder) != 0 && errno != EINVAL && errno != EBADF)
-        return fail(reason, QStringLiteral("was replaced, but its folder could not be flushed "
-                                           "to the disk: %1")
-                                .arg(systemErrorText(errno)));
+        return fail(reason,
+                    Reason::text(QT_TRANSLATE_NOOP(
+                                     "Reason", "was replaced, but its folder could not be flushed "
+                                               "to the disk: %1"),
+                                 systemErrorText(errno)));
     return true;
 }
 #else
@@ -357,16 +387,19 @@ bool Entry::read(QByteArray *data, QString *reason)
 {
     const QFileInfo info(m_path);
     if (!info.exists())
-        return fail(reason, QStringLiteral("was not found"));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "was not found")));
     if (!info.isFile())
-        return fail(reason, QStringLiteral("is not a regular file"));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "is not a regular file")));
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
-        return fail(reason, QStringLiteral("cannot be read: %1").arg(file.errorString()));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be read: %1"),
+                                         file.errorString()));
     const QByteArray bytes = file.read(kMaxSize + 1);
     if (bytes.size() > kMaxSize)
-        return fail(reason, QStringLiteral("is too large: a settings file is at most %1 bytes")
-                                .arg(kMaxSize));
+        return fail(reason,
+                    Reason::text(QT_TRANSLATE_NOOP(
+                                     "Reason", "is too large: a settings file is at most %1 bytes"),
+                                 kMaxSize));
     if (data)
         *data = bytes;
     return true;
@@ -381,7 +414,8 @@ bool Entry::replace(const QByteArray &data, QString *reason, const Io &)
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() ||
         !file.commit())
-        return fail(reason, QStringLiteral("cannot be written: %1").arg(file.errorString()));
+        return fail(reason, Reason::text(QT_TRANSLATE_NOOP("Reason", "cannot be written: %1"),
+                                         file.errorString()));
     return true;
 }
 

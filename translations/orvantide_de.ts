@@ -219,6 +219,142 @@
         <source>the bytes were not taken in time</source>
         <translation>die Bytes wurden nicht rechtzeitig angenommen</translation>
     </message>
+    <message>
+        <source>It must be a whole number of minutes from -32768 to 32767.</source>
+        <translation>Erwartet wird eine ganze Zahl von Minuten von -32768 bis 32767.</translation>
+    </message>
+    <message>
+        <source>It must be %1.</source>
+        <translation>Erwartet wird %1.</translation>
+    </message>
+    <message>
+        <source>It must be line settings such as 9600,N,8,1: %1.</source>
+        <translation>Erwartet werden Leitungseinstellungen wie 9600,N,8,1: %1.</translation>
+    </message>
+    <message>
+        <source>It must be 1 (warn when the PC clock is not synchronised to a time source) or 0 (never warn); absent means 1.</source>
+        <translation>Erwartet wird 1 (warnen, wenn die PC-Uhr nicht mit einer Zeitquelle abgeglichen ist) oder 0 (nie warnen); fehlt der Schlüssel, gilt 1.</translation>
+    </message>
+    <message>
+        <source>The settings file &quot;%1&quot; %2. It must hold the keys CommPort and Setting in section [Settings] and Interval in section [Sync].</source>
+        <translation>Die Einstellungsdatei „%1“ %2. Sie muss die Schlüssel CommPort und Setting im Abschnitt [Settings] und Interval im Abschnitt [Sync] enthalten.</translation>
+    </message>
+    <message>
+        <source>The settings file &quot;%1&quot; has an invalid value in section [%2], key %3: &quot;%4&quot;. It must not hold control characters.</source>
+        <translation>Die Einstellungsdatei „%1“ hat einen ungültigen Wert im Abschnitt [%2], Schlüssel %3: „%4“. Er darf keine Steuerzeichen enthalten.</translation>
+    </message>
+    <message>
+        <source>The settings file &quot;%1&quot; has an invalid value in section [%2], key %3: &quot;%4&quot;. %5</source>
+        <translation>Die Einstellungsdatei „%1“ hat einen ungültigen Wert im Abschnitt [%2], Schlüssel %3: „%4“. %5</translation>
+    </message>
+    <message>
+        <source>the section name &quot;%1&quot; cannot be stored</source>
+        <translation>der Abschnittsname „%1“ kann nicht gespeichert werden</translation>
+    </message>
+    <message>
+        <source>the key name &quot;%1&quot; cannot be stored</source>
+        <translation>der Schlüsselname „%1“ kann nicht gespeichert werden</translation>
+    </message>
+    <message>
+        <source>the value for key %1 contains a control character: &quot;%2&quot;</source>
+        <translation>der Wert für den Schlüssel %1 enthält ein Steuerzeichen: „%2“</translation>
+    </message>
+    <message>
+        <source>Cannot write the settings file &quot;%1&quot;: it %2.</source>
+        <translation>Die Einstellungsdatei „%1“ kann nicht geschrieben werden: sie %2.</translation>
+    </message>
+    <message>
+        <source>Cannot write the settings file &quot;%1&quot;: %2.</source>
+        <translation>Die Einstellungsdatei „%1“ kann nicht geschrieben werden: %2.</translation>
+    </message>
+    <message>
+        <source>was not found</source>
+        <translation>wurde nicht gefunden</translation>
+    </message>
+    <message>
+        <source>cannot be read: %1</source>
+        <translation>kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>is reached through the link &quot;%1&quot;, which belongs to another user (user ID %2): the settings are never read or written through another user&apos;s link</source>
+        <translation>wird über die Verknüpfung „%1“ erreicht, die einem anderen Benutzer gehört (Benutzer-ID %2): die Einstellungen werden nie über die Verknüpfung eines anderen Benutzers gelesen oder geschrieben</translation>
+    </message>
+    <message>
+        <source>leads to &quot;%1&quot;, which is a link: the settings are never read or written through a link found there</source>
+        <translation>führt zu „%1“, einer Verknüpfung: die Einstellungen werden nie über eine dort gefundene Verknüpfung gelesen oder geschrieben</translation>
+    </message>
+    <message>
+        <source>is not a regular file (its links form a loop)</source>
+        <translation>ist keine reguläre Datei (ihre Verknüpfungen bilden eine Schleife)</translation>
+    </message>
+    <message>
+        <source>is a link that cannot be followed</source>
+        <translation>ist eine Verknüpfung, der nicht gefolgt werden kann</translation>
+    </message>
+    <message>
+        <source>is not a regular file</source>
+        <translation>ist keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>is now a link to &quot;%1&quot;: the settings are never read or written through a link found there</source>
+        <translation>ist jetzt eine Verknüpfung zu „%1“: die Einstellungen werden nie über eine dort gefundene Verknüpfung gelesen oder geschrieben</translation>
+    </message>
+    <message>
+        <source>is too large: a settings file is at most %1 bytes</source>
+        <translation>ist zu groß: eine Einstellungsdatei hat höchstens %1 Bytes</translation>
+    </message>
+    <message>
+        <source>cannot be examined: %1</source>
+        <translation>kann nicht untersucht werden: %1</translation>
+    </message>
+    <message>
+        <source>leads to &quot;%1&quot;, which is now a link to &quot;%2&quot;: the settings are never written through a link found there</source>
+        <translation>führt zu „%1“, jetzt einer Verknüpfung zu „%2“: die Einstellungen werden nie über eine dort gefundene Verknüpfung geschrieben</translation>
+    </message>
+    <message>
+        <source>leads to &quot;%1&quot;, which is not a regular file</source>
+        <translation>führt zu „%1“, keiner regulären Datei</translation>
+    </message>
+    <message>
+        <source>cannot be written: %1</source>
+        <translation>kann nicht geschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>cannot be written: no free temporary name</source>
+        <translation>kann nicht geschrieben werden: kein freier vorläufiger Name</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>cannot be written</source>
+        <translation>kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>cannot be replaced: %1</source>
+        <translation>kann nicht ersetzt werden: %1</translation>
+    </message>
+    <message>
+        <source>was replaced, but its folder could not be flushed to the disk: %1</source>
+        <translation>wurde ersetzt, aber ihr Ordner konnte nicht auf die Platte geschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>Cannot create the autostart folder &quot;%1&quot;.</source>
+        <translation>Der Autostart-Ordner „%1“ kann nicht angelegt werden.</translation>
+    </message>
+    <message>
+        <source>Cannot write the autostart entry &quot;%1&quot;: it %2.</source>
+        <translation>Der Autostart-Eintrag „%1“ kann nicht geschrieben werden: er %2.</translation>
+    </message>
+    <message>
+        <source>Cannot remove the autostart entry &quot;%1&quot;: %2.</source>
+        <translation>Der Autostart-Eintrag „%1“ kann nicht entfernt werden: %2.</translation>
+    </message>
+    <message>
+        <source>Windows refused to change the value %1 under HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run (access denied). Changing it needs administrator rights.</source>
+        <translation>Windows hat die Änderung des Werts %1 unter HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run verweigert (Zugriff verweigert). Dafür sind Administratorrechte nötig.</translation>
+    </message>
 </context>
 <context>
     <name>SyncIntervals</name>

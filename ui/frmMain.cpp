@@ -69,7 +69,8 @@ frmMain::frmMain(const WindowParts &parts, QWidget *parent)
 {
     setObjectName(QStringLiteral("frmMain"));
     // The face of a service says so in its caption, on the taskbar too.
-    setWindowTitle(m_face ? tr("KV7R/9R Orvantide (service)") : QStringLiteral("KV7R/9R Orvantide"));
+    setWindowTitle(m_face ? tr("KV7R/9R Orvantide (service)")
+                          : QStringLiteral("KV7R/9R Orvantide"));
     setWindowIcon(clockIcon());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -172,7 +173,7 @@ bool frmMain::load()
     if (!loaded.settings) {
         std::fprintf(stderr, "%s\n", qPrintable(loaded.error));
         std::fflush(stderr);
-        m_parts.messageBoxes.critical(nullptr, loaded.error);
+        m_parts.messageBoxes.critical(nullptr, translatedReason(loaded.error));
         return false;
     }
     m_settings = *loaded.settings;
@@ -336,8 +337,7 @@ void frmMain::showStatus()
     // The icon tells the reason of a port not open, and wears a warning mark while
     // the display or the PC clock needs the user.
     QStringList iconTip{m_face ? tr("Orvantide (service)") : QStringLiteral("Orvantide"),
-                        m_statusText,
-                        m_portNotOpen ? m_statusDetail : QString(), m_clockWarning,
+                        m_statusText, m_portNotOpen ? m_statusDetail : QString(), m_clockWarning,
                         m_scheduling};
     iconTip.removeAll(QString());
     m_tray->setToolTip(iconTip.join(QLatin1Char('\n')));

@@ -2,8 +2,8 @@
 
 #include "ui/Translations.h"
 
-#include "core/PortNames.h"
 #include "core/DeviceWatch.h"
+#include "core/PortNames.h"
 #include "core/SyncIntervals.h"
 #include "platform/RunOnWSU.h"
 #include "ui/ClockIcon.h"
@@ -14,9 +14,9 @@
 #include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -124,8 +124,7 @@ void frmSetting::buildControls()
     auto *frame1 = new QGroupBox(tr("Serial Port Settings"), this);
     frame1->setObjectName(QStringLiteral("Frame1"));
     frame1->setGeometry(Twips::rect(360, 360, 1695, 855));
-    auto *label1 = new QLabel(kWindowsWords ? tr("COM") : tr("&Port"),
-                              frame1);
+    auto *label1 = new QLabel(kWindowsWords ? tr("COM") : tr("&Port"), frame1);
     label1->setObjectName(QStringLiteral("Label1"));
     label1->setGeometry(Twips::rect(240, 360, 495, 255));
     m_cboCOM = new QComboBox(frame1);
@@ -139,8 +138,7 @@ void frmSetting::buildControls()
     auto *frame2 = new QGroupBox(tr("Sync Interval"), this);
     frame2->setObjectName(QStringLiteral("Frame2"));
     frame2->setGeometry(Twips::rect(2280, 360, 2175, 855));
-    auto *label2 =
-        new QLabel(kWindowsWords ? tr("Every") : tr("&Every"), frame2);
+    auto *label2 = new QLabel(kWindowsWords ? tr("Every") : tr("&Every"), frame2);
     label2->setObjectName(QStringLiteral("Label2"));
     label2->setGeometry(Twips::rect(240, 360, 615, 255));
     m_cboSync = new QComboBox(frame2);
@@ -158,9 +156,8 @@ void frmSetting::buildControls()
     m_cmdSet->setDefault(true); // Enter anywhere in the dialog
     connect(m_cmdSet, &QPushButton::clicked, this, &frmSetting::cmdSetClick);
 
-    m_chkRWSU = new QCheckBox(kWindowsWords ? tr("Run On Windows Startup")
-                                            : tr("Run at &login"),
-                              this);
+    m_chkRWSU =
+        new QCheckBox(kWindowsWords ? tr("Run On Windows Startup") : tr("Run at &login"), this);
     m_chkRWSU->setObjectName(QStringLiteral("ChkRWSU"));
     m_chkRWSU->setGeometry(Twips::rect(2280, 1320, 2415, 255));
     // Only the user's clicks register or unregister; the program setting the box does not.
@@ -207,9 +204,8 @@ void frmSetting::load(const QList<PortChoice> &systemPorts)
     for (int n = 1; n <= 6; ++n) {
         const QString number = QString::number(n);
         const QString device = PortNames::deviceForNumber(n);
-        m_cboCOM->addItem(kWindowsWords ? number
-                                        : QStringLiteral("%1 \u2014 %2").arg(number, device),
-                          number);
+        m_cboCOM->addItem(
+            kWindowsWords ? number : QStringLiteral("%1 \u2014 %2").arg(number, device), number);
         named << device;
     }
     for (const PortChoice &port : systemPorts) {
@@ -228,7 +224,7 @@ void frmSetting::load(const QList<PortChoice> &systemPorts)
     m_cboCOM->view()->setTextElideMode(Qt::ElideMiddle);
     const int listWidth = m_cboCOM->view()->sizeHintForColumn(0) + 24;
     m_cboCOM->view()->setMinimumWidth(screenWidth(this) > 0 ? std::min(listWidth, screenWidth(this))
-                                                             : listWidth);
+                                                            : listWidth);
     m_cboSync->addItems(SyncIntervals::names());
     m_cboSync->view()->setMinimumWidth(m_cboSync->view()->sizeHintForColumn(0) + 24);
 
@@ -273,7 +269,8 @@ void frmSetting::cmdSetClick()
                     tr("%1 is not there now; it is opened when it is plugged in.").arg(*device);
         m_boxes.information(this, done);
     } else
-        m_boxes.warning(this, tr("The settings were not saved.\n\n%1").arg(error));
+        m_boxes.warning(this,
+                        tr("The settings were not saved.\n\n%1").arg(translatedReason(error)));
 }
 
 void frmSetting::ChkRWSUClick()
@@ -285,7 +282,8 @@ void frmSetting::ChkRWSUClick()
         return;
     // The box shows what is registered, not what was asked for.
     m_chkRWSU->setChecked(m_runAtLogin.CheckRunAtStartup());
-    m_boxes.warning(this, tr("Run at login could not be changed.\n\n%1").arg(error));
+    m_boxes.warning(this,
+                    tr("Run at login could not be changed.\n\n%1").arg(translatedReason(error)));
 }
 
 void frmSetting::keyPressEvent(QKeyEvent *event)
@@ -310,7 +308,8 @@ void frmSetting::closeEvent(QCloseEvent *event)
     m_settings.intervalIndex = m_cboSync->currentIndex();
     if (QString error;
         !m_save(m_settings, {SettingsKey::CommPort, SettingsKey::IntervalIndex}, &error))
-        m_boxes.warning(this, tr("The settings were not saved.\n\n%1").arg(error));
+        m_boxes.warning(this,
+                        tr("The settings were not saved.\n\n%1").arg(translatedReason(error)));
     event->accept();
     if (m_resumeOnClose)
         emit closedWith(m_settings);

@@ -306,7 +306,10 @@ private slots:
                                   "hour", "Settings Done", "Cancel",
                                   "\"x y\" names no serial port: it must be a port number of 1 "
                                   "or more, a device path such as /dev/ttyS0, or "
-                                  "rfc2217://HOST:PORT or socket://HOST:PORT."};
+                                  "rfc2217://HOST:PORT or socket://HOST:PORT.",
+                                  "The settings file \"%1\" has an invalid value in section "
+                                  "[Sync], key Interval: \"x\". It must be a whole number of "
+                                  "minutes from -32768 to 32767."};
         QTest::newRow("C") << "C" << english;
         QTest::newRow("en_US") << "en_US" << english;
         QTest::newRow("de_DE") << "de_DE"
@@ -316,7 +319,11 @@ private slots:
                                               "„x y“ nennt keine serielle Schnittstelle: "
                                               "erwartet wird eine Portnummer ab 1, ein "
                                               "Gerätepfad wie /dev/ttyS0 oder "
-                                              "rfc2217://HOST:PORT oder socket://HOST:PORT."};
+                                              "rfc2217://HOST:PORT oder socket://HOST:PORT.",
+                                              "Die Einstellungsdatei „%1“ hat einen ungültigen "
+                                              "Wert im Abschnitt [Sync], Schlüssel Interval: "
+                                              "„x“. Erwartet wird eine ganze Zahl von Minuten "
+                                              "von -32768 bis 32767."};
     }
 
     void languages()
@@ -333,7 +340,7 @@ private slots:
         startWith(kDelivered);
         frmSetting *dialog = openDialog();
         QTest::mouseClick(child<QPushButton>(dialog, "cmdSet"), Qt::LeftButton);
-        const QStringList shown{child<QPushButton>("cmdSync")->text(),
+        QStringList shown{child<QPushButton>("cmdSync")->text(),
                                 child<QAction>("mnuSetting")->text(),
                                 child<QAction>("mnuExit")->text(),
                                 dialog->windowTitle(),
@@ -344,6 +351,12 @@ private slots:
                                 QCoreApplication::translate("QPlatformTheme", "Cancel"),
                                 (m_window->showPortNotOpen(PortNames::whyNoPort("x y")),
                                  child<QLabel>("lblStamp")->toolTip())};
+        // and the settings file's, at start-up
+        delete m_window;
+        createWindow("[Settings]\r\nCommPort=1\r\nSetting=9600,N,8,1\r\n[Sync]\r\nInterval=x\r\n");
+        QVERIFY(!m_window->load());
+        shown << m_boxes.shown.value(0).text;
+        texts.last() = texts.last().arg(QFileInfo(iniPath()).canonicalFilePath());
         QCOMPARE(shown, texts);
     }
 
