@@ -5,6 +5,8 @@
 
 #include <QDateTime>
 
+#include <utility>
+
 namespace {
 
 QByteArray timeWord(const QDateTime &time)
@@ -148,6 +150,10 @@ void ServiceFace::receive(const QByteArray &line)
             m_refusal = QStringLiteral("You may not change what the service does.");
         return;
     }
+    // Start-up gives way to the icon once: a service started again says it again, and
+    // a window the user has brought forward stays.
+    if (line == "started" && std::exchange(m_startUpShown, true))
+        return;
     ViewLines::replay(line, m_view);
 }
 

@@ -110,4 +110,5 @@ private:
     ClockTicker *m_ticker;
     QString m_refusal;
     bool m_connected = false;
+    bool m_startUpShown = false; ///< the service's start-up frame was shown
 };

@@ -160,6 +160,9 @@ private slots:
             emit channel.lost();
         face.syncNow();
         face.apply(Settings());
+        // a service that starts again says "started" again; the window gave way once
+        channel.hear("started\nstarted\n");
+        QCOMPARE(view.startUps, 1);
         QCOMPARE(channel.sent, sent);
         QCOMPARE(refused.count(), refusal.isEmpty() ? 0 : 1);
         QCOMPARE(face.refusal(), refusal);
