@@ -1,5 +1,7 @@
 #include "platform/LogOutput.h"
 
+#include "core/Log.h"
+
 #include <QMessageLogContext>
 
 #include <cerrno>
@@ -128,7 +130,8 @@ void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
 
 QByteArray formatLine(QtMsgType type, const QString &message, Sink sink, const QDateTime &time)
 {
-    QString text = message;
+    const QString display = LogScope::current();
+    QString text = display.isEmpty() ? message : display + QLatin1String(": ") + message;
     text.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
     QByteArray prefix;
     if (sink == Sink::Journal) {
