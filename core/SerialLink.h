@@ -24,6 +24,21 @@ public:
     /// Writes `bytes` and returns once they have left the program for the driver. Returns
     /// false with the system's reason when they could not be written.
     virtual bool write(const QByteArray &bytes, QString *error) = 0;
+    enum class Started { Done, Pending, Failed };
+    /// Starts writing `bytes` without waiting for the port: Done when the driver took them
+    /// all, Pending when finishWrite() is to write the rest, Failed with the reason in
+    /// `error`. One thread writing to many ports starts every write due at a moment
+    /// before it waits for any one port. A link that cannot tell writes them all here.
+    virtual Started startWrite(const QByteArray &bytes, QString *error)
+    {
+        return write(bytes, error) ? Started::Done : Started::Failed;
+    }
+    /// Writes what startWrite() left, bounded as write() is.
+    virtual bool finishWrite(QString *error)
+    {
+        Q_UNUSED(error);
+        return true;
+    }
     virtual void close() = 0;
     /// Calls `onHangUp` with the reason when the open device hangs up (an adapter
     /// unplugged, the other end of a pseudo-terminal closed), without waiting for the next

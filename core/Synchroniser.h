@@ -7,6 +7,7 @@
 #include <QObject>
 
 class ClockSource;
+class FrameWriterThread;
 class ThreadScheduling;
 class ClockTicker;
 class ClockWatch;
@@ -33,6 +34,9 @@ public:
     Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
                  FrameWriter::Threading threading = FrameWriter::Threading::OwnThread,
                  QObject *parent = nullptr);
+    /// Its frames are written by `writerThread`, which outlives it, with other displays'.
+    Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
+                 FrameWriterThread &writerThread, QObject *parent = nullptr);
     ~Synchroniser() override;
 
     /// Starts with `settings`: the clock, the schedule, the port and the first frame.
@@ -63,6 +67,8 @@ public:
     ClockWatch &clockWatch() const { return *m_watch; }
 
 private:
+    Synchroniser(SerialLink &link, const Clock &clock, MainView &view, FrameWriter *writer,
+                 QObject *parent);
     bool openPort();
     void reportPortNotOpen();
     void closePort(const QString &reason);

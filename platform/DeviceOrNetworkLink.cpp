@@ -21,6 +21,17 @@ bool DeviceOrNetworkLink::write(const QByteArray &bytes, QString *error)
     return false;
 }
 
+SerialLink::Started DeviceOrNetworkLink::startWrite(const QByteArray &bytes, QString *error)
+{
+    return m_open ? m_open->startWrite(bytes, error)
+                  : write(bytes, error) ? Started::Done : Started::Failed;
+}
+
+bool DeviceOrNetworkLink::finishWrite(QString *error)
+{
+    return m_open ? m_open->finishWrite(error) : write({}, error);
+}
+
 void DeviceOrNetworkLink::close()
 {
     if (m_open)

@@ -12,6 +12,8 @@ public:
     bool open(const QString &device, const LineSettings &settings, QString *error) override;
     bool isOpen() const override { return m_open && m_open->isOpen(); }
     bool write(const QByteArray &bytes, QString *error) override;
+    Started startWrite(const QByteArray &bytes, QString *error) override;
+    bool finishWrite(QString *error) override;
     void close() override;
     void setHangUpHandler(std::function<void(const QString &reason)> onHangUp) override;
     void setReadyHandler(std::function<void()> onReady) override;

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <atomic>
 
 #include <cerrno>
@@ -268,6 +269,8 @@ void NetworkSerialLink::letAttemptGo()
 bool NetworkSerialLink::open(const QString &device, const LineSettings &settings, QString *error)
 {
     close();
+    // What the connection's events bring is the work of the display that opens it.
+    LogScope::tag(&m_context);
     const auto fail = [&](const QString &reason) {
         if (error)
             *error =
@@ -448,6 +451,41 @@ bool NetworkSerialLink::write(const QByteArray &bytes, QString *error)
 {
     QString reason = Reason::text(QT_TRANSLATE_NOOP("Reason", "the port is not open"));
     if (m_fd >= 0 && sendAll(m_telnet ? TelnetComPort::escape(bytes) : bytes, 500, &reason))
+        return true;
+    if (error)
+        *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"), m_device,
+                              reason);
+    return false;
+}
+
+SerialLink::Started NetworkSerialLink::startWrite(const QByteArray &bytes, QString *error)
+{
+    if (m_fd < 0)
+        return write(bytes, error) ? Started::Done : Started::Failed;
+    const QByteArray sent = m_telnet ? TelnetComPort::escape(bytes) : bytes;
+    ssize_t n;
+    {
+        const std::lock_guard guard(m_sending);
+        do
+            n = ::send(m_fd, sent.constData(), size_t(sent.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        while (n < 0 && errno == EINTR);
+    }
+    if (n == sent.size())
+        return Started::Done;
+    if (n < 0 && errno != EAGAIN) {
+        if (error)
+            *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"),
+                                  m_device, systemErrorText(errno));
+        return Started::Failed;
+    }
+    m_rest = sent.mid(std::max<qsizetype>(n, 0));
+    return Started::Pending;
+}
+
+bool NetworkSerialLink::finishWrite(QString *error)
+{
+    QString reason = Reason::text(QT_TRANSLATE_NOOP("Reason", "the port is not open"));
+    if (m_fd >= 0 && sendAll(std::exchange(m_rest, {}), 500, &reason))
         return true;
     if (error)
         *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"), m_device,

@@ -41,6 +41,8 @@ public:
     bool open(const QString &device, const LineSettings &settings, QString *error) override;
     bool isOpen() const override;
     bool write(const QByteArray &bytes, QString *error) override;
+    Started startWrite(const QByteArray &bytes, QString *error) override;
+    bool finishWrite(QString *error) override;
     void close() override;
     void setHangUpHandler(std::function<void(const QString &reason)> onHangUp) override;
     void setReadyHandler(std::function<void()> onReady) override;
@@ -66,5 +68,6 @@ private:
     qint64 m_receivedThisSecond = 0;
     std::chrono::steady_clock::time_point m_secondStart;
     std::mutex m_sending; ///< the writer's frames and the answers to the server
+    QByteArray m_rest;    ///< what startWrite() left for finishWrite(), as sent
     QSocketNotifier *m_incoming = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "platform/PosixSerialLink.h"
 
+#include "core/Log.h"
 #include "core/Reason.h"
 #include "platform/SystemText.h"
 
@@ -14,7 +15,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <algorithm>
 #include <poll.h>
+#include <utility>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -283,6 +286,7 @@ void PosixSerialLink::watchForHangUp()
 {
     // Nothing is ever read: the descriptor turns "readable" only when it hangs up or fails.
     m_hangUpNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read);
+    LogScope::tag(m_hangUpNotifier);
     QObject::connect(m_hangUpNotifier, &QSocketNotifier::activated, m_hangUpNotifier, [this] {
         pollfd state{m_fd, POLLOUT, 0};
         if (::poll(&state, 1, 0) < 0 || !(state.revents & (POLLHUP | POLLERR | POLLNVAL))) {
@@ -333,6 +337,31 @@ bool PosixSerialLink::write(const QByteArray &bytes, QString *error)
             return fail(Reason::text(QT_TRANSLATE_NOOP("Reason", "the device hung up")));
     }
     return true;
+}
+
+SerialLink::Started PosixSerialLink::startWrite(const QByteArray &bytes, QString *error)
+{
+    if (m_fd < 0)
+        return write(bytes, error) ? Started::Done : Started::Failed;
+    ssize_t n;
+    do
+        n = m_io.write(m_fd, bytes.constData(), size_t(bytes.size()));
+    while (n < 0 && errno == EINTR);
+    if (n == bytes.size())
+        return Started::Done;
+    if (n < 0 && errno != EAGAIN) {
+        if (error)
+            *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"),
+                                  m_device, systemErrorText(errno));
+        return Started::Failed;
+    }
+    m_rest = bytes.mid(std::max<qsizetype>(n, 0));
+    return Started::Pending;
+}
+
+bool PosixSerialLink::finishWrite(QString *error)
+{
+    return write(std::exchange(m_rest, {}), error);
 }
 
 void PosixSerialLink::close()

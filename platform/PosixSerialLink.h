@@ -38,6 +38,8 @@ public:
     /// Returns once the driver has taken every byte (at most the bytes' line time and half
     /// a second more).
     bool write(const QByteArray &bytes, QString *error) override;
+    Started startWrite(const QByteArray &bytes, QString *error) override;
+    bool finishWrite(QString *error) override;
     void close() override;
     /// A hang-up is seen as the event loop polls the open descriptor.
     void setHangUpHandler(std::function<void(const QString &reason)> onHangUp) override;
@@ -54,4 +56,5 @@ private:
     std::function<void(const QString &)> m_onHangUp;
     QString m_device;
     LineSettings m_settings;
+    QByteArray m_rest; ///< what startWrite() left for finishWrite()
 };

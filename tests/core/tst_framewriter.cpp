@@ -10,7 +10,9 @@
 #include <QtTest>
 
 #include <atomic>
+#include <future>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -73,6 +75,20 @@ struct FakeScheduling : ThreadScheduling
 };
 
 } // namespace
+
+/// A port that takes nothing at once and holds its writer until the test lets it go.
+class StuckLink : public FakeLink
+{
+public:
+    Started startWrite(const QByteArray &, QString *) override { return Started::Pending; }
+    bool finishWrite(QString *error) override
+    {
+        held.get_future().wait();
+        *error = QStringLiteral("stuck");
+        return false;
+    }
+    std::promise<void> held;
+};
 
 class tst_FrameWriter : public QObject
 {
@@ -317,6 +333,33 @@ private slots:
         QCOMPARE(link.written, QList<QByteArray>{TimeFrame(second.time())});
         // Written no earlier than the line time before its second.
         QVERIFY(clock.wallNs() >= second.toMSecsSinceEpoch() * 1'000'000 - kFrameLineTimeNs);
+    }
+
+    // One thread writes every display's frame at the moment, and a port that takes
+    // nothing holds up none of the others: its write ends on a thread of its own.
+    void aSharedThreadWaitsForNoPort()
+    {
+        SystemClock clock;
+        FrameWriterThread thread(clock);
+        StuckLink stuck;
+        FakeLink links[2];
+        std::vector<std::unique_ptr<FrameWriter>> writers;
+        for (FakeLink *link : {static_cast<FakeLink *>(&stuck), &links[0], &links[1]}) {
+            writers.push_back(std::make_unique<FrameWriter>(*link, clock, thread));
+            writers.back()->setFrameLineTimeNs(kFrameLineTimeNs);
+        }
+        QSignalSpy failed(writers[0].get(), &FrameWriter::failed);
+        QSignalSpy first(writers[1].get(), &FrameWriter::written);
+        QSignalSpy second(writers[2].get(), &FrameWriter::written);
+        for (const auto &writer : writers)
+            writer->request();
+        QVERIFY(first.wait(3000));
+        QTRY_COMPARE(second.count(), 1);
+        QCOMPARE(second.first().first(), first.first().first()); // the same second
+        QCOMPARE(failed.count(), 0);
+        stuck.held.set_value();
+        QTRY_COMPARE(failed.count(), 1);
+        QCOMPARE(failed.first().first().toString(), QStringLiteral("stuck"));
     }
 
     // The writer's thread asks for its scheduling itself, once, and the outcome is logged
