@@ -2,8 +2,11 @@
 
 #include "core/Log.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QHash>
+#include <QPointer>
 
 namespace {
 
@@ -23,13 +26,61 @@ QString nearestFolder(const QString &device)
     return QString();
 }
 
+/// One system watcher for the ports of every display the thread serves, each folder
+/// watched once for all who watch it: a user gets some hundred of the system's watchers
+/// (inotify instances) in all, and a service for a hundred displays would take them.
+struct SharedWatcher
+{
+    QPointer<QFileSystemWatcher> watcher;
+    QHash<QString, int> uses;
+};
+
+SharedWatcher &shared()
+{
+    thread_local SharedWatcher instance;
+    if (!instance.watcher) {
+        instance.watcher = new QFileSystemWatcher(QCoreApplication::instance());
+        instance.uses.clear();
+    }
+    return instance;
+}
+
 } // namespace
 
-DeviceFolderWatch::DeviceFolderWatch(QObject *parent)
-    : QObject(parent), m_watcher(new QFileSystemWatcher(this))
+DeviceFolderWatch::DeviceFolderWatch(QObject *parent) : QObject(parent)
 {
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this,
-            &DeviceFolderWatch::folderChanged);
+    connect(shared().watcher, &QFileSystemWatcher::directoryChanged, this,
+            [this](const QString &folder) {
+                if (folder == m_folder)
+                    folderChanged();
+            });
+}
+
+DeviceFolderWatch::~DeviceFolderWatch()
+{
+    release();
+}
+
+bool DeviceFolderWatch::take(const QString &folder)
+{
+    SharedWatcher &watches = shared();
+    if (watches.uses.value(folder) == 0 && !watches.watcher->addPath(folder))
+        return false;
+    ++watches.uses[folder];
+    m_folder = folder;
+    return true;
+}
+
+void DeviceFolderWatch::release()
+{
+    if (m_folder.isEmpty())
+        return;
+    SharedWatcher &watches = shared();
+    if (--watches.uses[m_folder] <= 0) {
+        watches.uses.remove(m_folder);
+        watches.watcher->removePath(m_folder);
+    }
+    m_folder.clear();
 }
 
 void DeviceFolderWatch::watch(const QString &device)
@@ -55,17 +106,15 @@ void DeviceFolderWatch::follow()
     // again once the watch is set.
     for (int depth = 0; depth < 32; ++depth) {
         const QString folder = nearestFolder(m_device);
-        const QStringList watched = m_watcher->directories();
-        if (watched == QStringList{folder} || (folder.isEmpty() && watched.isEmpty()))
+        if (folder == m_folder)
             return; // kept as it is: an event between a removal and an addition is lost
-        if (!watched.isEmpty())
-            m_watcher->removePaths(watched);
+        release();
         if (folder.isEmpty())
             return;
         // A folder that went between the look and the watch (udev removing it with the
         // device) leaves the one above it to watch; one that stays and cannot be watched
         // (the system's limit of watches) leaves the port keeper's periodic retry.
-        if (!m_watcher->addPath(folder)) {
+        if (!take(folder)) {
             qCDebug(lcSync).noquote() << "cannot watch" << folder;
             if (QFileInfo(folder).isDir())
                 return;
