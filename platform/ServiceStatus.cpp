@@ -119,3 +119,82 @@ void ServiceStatus::tell(const QByteArray &state)
            m_clockWarning);
     m_ready = true;
 }
+
+ServiceStatusSummary::ServiceStatusSummary(ServiceStatus &process) : m_process(process)
+{
+    m_told.setSingleShot(true);
+    m_told.setInterval(0);
+    QObject::connect(&m_told, &QTimer::timeout, [this] { tell(); });
+}
+
+std::unique_ptr<ServiceStatus> ServiceStatusSummary::forDisplay(const QString &name)
+{
+    m_lines[name].clear();
+    return std::make_unique<ServiceStatus>(
+        [this, name](const QByteArray &message) {
+            for (const QByteArray &line : message.split('\n'))
+                if (line.startsWith("STATUS="))
+                    m_lines[name] = line.mid(7);
+            tellSoon();
+        },
+        0);
+}
+
+void ServiceStatusSummary::remove(const QString &name)
+{
+    m_lines.remove(name);
+    tellSoon();
+}
+
+void ServiceStatusSummary::reloading()
+{
+    m_reloading = true;
+    m_process.send("RELOADING=1\nSTATUS=reading the settings files again");
+}
+
+void ServiceStatusSummary::reloaded()
+{
+    m_reloading = false;
+    m_ready = false; // a reload, as start-up, ends with READY=1
+    tell();
+}
+
+void ServiceStatusSummary::tellSoon()
+{
+    if (!m_told.isActive())
+        m_told.start();
+}
+
+void ServiceStatusSummary::tell()
+{
+    if (m_reloading)
+        return;
+    constexpr char kClock[] = "; the PC clock is not synchronised";
+    constexpr int kNamed = 3;
+    int sending = 0;
+    int named = 0;
+    bool settled = true;
+    QByteArray others;
+    QByteArray clockWarning;
+    for (auto it = m_lines.cbegin(); it != m_lines.cend(); ++it) {
+        QByteArray line = it.value();
+        if (const qsizetype warning = line.indexOf(kClock); warning >= 0) {
+            clockWarning = line.mid(warning);
+            line.truncate(warning);
+        }
+        settled = settled && !line.isEmpty();
+        if (line.startsWith("last frame ")) {
+            ++sending;
+        } else if (named < kNamed) {
+            others += "; " + it.key().toUtf8() + ": " + (line.isEmpty() ? "starting" : line);
+            ++named;
+        }
+    }
+    if (const qsizetype unnamed = m_lines.size() - sending - named; unnamed > 0)
+        others += "; " + QByteArray::number(unnamed) + " more without frames";
+    const bool ready = settled && !m_ready;
+    m_ready = m_ready || settled;
+    m_process.send((ready ? QByteArray("READY=1\n") : QByteArray()) + "STATUS=" +
+                   QByteArray::number(m_lines.size()) + " displays, " +
+                   QByteArray::number(sending) + " with their frames" + others + clockWarning);
+}

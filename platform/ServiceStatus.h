@@ -3,13 +3,13 @@
 #include "core/MainView.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
-
-class QTimer;
 
 /// What the service tells its service manager, in systemd's notify protocol: "READY=1"
 /// once start-up has settled (the first frame written, or the port found not open);
@@ -35,6 +35,9 @@ public:
     void setPort(const QString &port) { m_port = port; }
     void reloading();
     void reloaded();
+    /// Tells the service manager `message` as it is: what a service of many displays
+    /// says for all of them.
+    void send(const QByteArray &message) { m_send(message); }
 
     void showClock(const QTime &) override {}
     void showSynced(const QDateTime &second) override;
@@ -52,4 +55,31 @@ private:
     QByteArray m_state;
     QByteArray m_clockWarning;
     bool m_ready = false;
+};
+
+/// What the service manager hears of a service that serves many displays: "READY=1" once
+/// every display's start-up has settled, and one status line for all ("3 displays, 2 with
+/// their frames; hall: port not open: …", the first three without frames named), told
+/// once for the changes of one turn of the event loop.
+class ServiceStatusSummary
+{
+public:
+    explicit ServiceStatusSummary(ServiceStatus &process);
+    /// The status of display `name`, told here; the display counts as settling until it
+    /// tells its state.
+    std::unique_ptr<ServiceStatus> forDisplay(const QString &name);
+    void remove(const QString &name);
+    void reloading();
+    /// Ends the start-up or a reload: READY=1 once every display has settled.
+    void reloaded();
+
+private:
+    void tellSoon();
+    void tell();
+
+    ServiceStatus &m_process;
+    QMap<QString, QByteArray> m_lines; ///< each display's status; empty while it settles
+    bool m_ready = false;
+    bool m_reloading = false;
+    QTimer m_told;
 };
