@@ -57,8 +57,8 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
     const QString usage =
         windowed ? QStringLiteral("Usage: orvantide [--headless] [--settings FILE] [--set-port PORT] "
                                   "[--help] [--version]")
-                 : QStringLiteral("Usage: orvantide-service [--settings FILE] [--set-port PORT] "
-                                  "[--help] [--version]");
+                 : QStringLiteral("Usage: orvantide-service [--settings FILE | --displays FOLDER] "
+                                  "[--set-port PORT] [--help] [--version]");
     QCommandLineParser parser;
     // "-systray" is one word, not the letters -s -y -s -t -r -a -y.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -76,7 +76,12 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
     const QCommandLineOption setPort(QStringLiteral("set-port"),
                                      QStringLiteral("Store PORT as the port and exit."),
                                      QStringLiteral("PORT"));
+    const QCommandLineOption displays(QStringLiteral("displays"),
+                                      QStringLiteral("Serve every display in FOLDER."),
+                                      QStringLiteral("FOLDER"));
     parser.addOptions({help, version, systray, headless, settings, setPort});
+    if (!windowed)
+        parser.addOption(displays);
 
     CommandLine result;
     // Qt's own options are the windowed program's: the service has no windows to style.
@@ -106,8 +111,14 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
         result.text += QStringLiteral("  --settings FILE  Read the settings from FILE.\n"
                                       "  --set-port PORT  Store PORT as the settings file's CommPort,\n"
                                       "                   checked as the settings dialog checks it,\n"
-                                      "                   and exit.\n"
-                                      "  -h, --help       Show this help and exit.\n"
+                                      "                   and exit.\n");
+        if (!windowed)
+            result.text +=
+                QStringLiteral("  --displays FOLDER\n"
+                               "                   Serve a display for each settings file\n"
+                               "                   FOLDER/NAME.ini, in one process; SIGHUP\n"
+                               "                   reads the folder again.\n");
+        result.text += QStringLiteral("  -h, --help       Show this help and exit.\n"
                                       "  --version        Show the version and exit.\n");
         if (windowed)
             result.text += QStringLiteral("\nQt's own options, such as -style NAME, -platform NAME "
@@ -118,9 +129,18 @@ CommandLine CommandLine::parse(const QStringList &arguments, Program program)
     } else {
         result.headless = !windowed || parser.isSet(headless);
         result.settingsFile = parser.value(settings);
+        if (!windowed)
+            result.displays = parser.value(displays);
         if (parser.isSet(settings) && result.settingsFile.isEmpty()) {
             result.action = Action::Error;
             result.text = QStringLiteral("%1: --settings needs a file. %2\n").arg(name, usage);
+        } else if (parser.isSet(displays) &&
+                   (parser.value(displays).isEmpty() || parser.isSet(settings) ||
+                    parser.isSet(setPort))) {
+            result.action = Action::Error;
+            result.text = QStringLiteral("%1: --displays needs a folder, and no --settings or "
+                                         "--set-port. %2\n")
+                              .arg(name, usage);
         } else if (parser.isSet(setPort)) {
             result.action = Action::SetPort;
             result.port = parser.value(setPort);

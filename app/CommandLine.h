@@ -18,6 +18,7 @@ struct CommandLine
     bool headless = false; ///< run without windows, as a service
     QString settingsFile;  ///< the settings file to use; empty: the one beside the program
     QString port;          ///< for Action::SetPort: the CommPort to store
+    QString displays;      ///< the service: serve every settings file in this folder
 
     /// `arguments` without the program's name.
     static CommandLine parse(const QStringList &arguments, Program program = Program::Windowed);

@@ -2,6 +2,7 @@
 // libraries, so that a machine without a desktop runs it without installing one.
 
 #include "app/CommandLine.h"
+#include "app/Displays.h"
 #include "app/Service.h"
 #include "platform/LogOutput.h"
 #include "platform/SerialPorts.h"
@@ -17,5 +18,7 @@ int main(int argc, char *argv[])
         return runSetPort(argc, argv, commandLine);
     if (commandLine.action != CommandLine::Action::Run)
         return commandLine.print();
+    if (!commandLine.displays.isEmpty())
+        return runDisplays(argc, argv, commandLine.displays);
     return runServiceMain(argc, argv, commandLine);
 }

@@ -39,6 +39,15 @@ private slots:
         QTest::newRow("either stores a port")
             << windowed << QStringList{"--set-port", "rfc2217://a:1"} << Action::SetPort << ""
             << false;
+        QTest::newRow("the service serves a folder")
+            << service << QStringList{"--displays", "/etc/orvantide/displays"} << Action::Run << ""
+            << true;
+        QTest::newRow("a folder or a settings file")
+            << service << QStringList{"--settings", "a.ini", "--displays", "b"} << Action::Error
+            << "orvantide-service: --displays needs a folder, and no --settings" << true;
+        QTest::newRow("the windowed program serves one display")
+            << windowed << QStringList{"--displays", "b"} << Action::Error
+            << "orvantide: Unknown option 'displays'" << false;
     }
 
     void programs()
@@ -58,6 +67,8 @@ private slots:
             QCOMPARE(line.headless, headless);
         if (action == Action::SetPort)
             QCOMPARE(line.port, arguments.last());
+        if (action == Action::Run)
+            QCOMPARE(line.displays, arguments.contains("--displays") ? arguments.last() : QString());
     }
 };
 

@@ -12,11 +12,14 @@
 #include <unistd.h>
 
 #include "e2e/x11.h"
+#include "platform/pty.h"
 #include "files.h"
 #include "platform/ser2net.h"
 #include "users.h"
 
 #include <QCryptographicHash>
+#include <array>
+#include <poll.h>
 #include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
@@ -143,6 +146,62 @@ private slots:
         QVERIFY2(log.contains(QLatin1String("SIGHUP: settings read again")), qPrintable(log));
         stopProcess(firstDisplay);
         stopProcess(secondDisplay);
+    }
+
+    // One service for a folder of settings files: each display on its own port and named
+    // in its log lines, a port that takes nothing stopping none of the others, and a
+    // SIGHUP that stops the display whose file went and starts the new one while the one
+    // whose file is unchanged keeps its port and gets a frame.
+    void aFolderOfDisplays()
+    {
+        QTemporaryDir folder;
+        Pty stuck, hall, lab, added;
+        const auto settings = [&](const char *name, const Pty &pty) {
+            QFile file(folder.filePath(QLatin1String(name) + QLatin1String(".ini")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[Settings]\nCommPort=" + pty.path.toUtf8() +
+                       "\nSetting=9600,N,8,1\n[Sync]\nInterval=60\n");
+        };
+        // Nobody reads the stuck port, and its driver has no room left.
+        ::fcntl(stuck.slave, F_SETFL, O_NONBLOCK);
+        for (const char byte = 'x'; ::write(stuck.slave, &byte, 1) == 1;) {
+        }
+        CHECKED(settings("a-stuck", stuck));
+        CHECKED(settings("hall", hall));
+        CHECKED(settings("lab", lab));
+        QProcess service;
+        service.setProcessEnvironment(serviceEnvironment());
+        service.start(qEnvironmentVariable("ORVANTIDE_SERVICE_BIN"),
+                      {QStringLiteral("--displays"), folder.path()});
+        QVERIFY(service.waitForStarted());
+        QByteArray log;
+        const auto logged = [&](const char *text) {
+            return (log += service.readAllStandardError()).contains(text);
+        };
+        QMap<int, QByteArray> got;
+        const auto frames = [&got](const Pty &pty) {
+            char buffer[64];
+            for (ssize_t n; ::poll(std::array{pollfd{pty.master, POLLIN, 0}}.data(), 1, 0) > 0 &&
+                            (n = ::read(pty.master, buffer, sizeof buffer)) > 0;)
+                got[pty.master].append(buffer, int(n));
+            return got[pty.master].count("\xfe\x10");
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(frames(hall), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(frames(lab), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(logged("a-stuck: write failed: "), 20000);
+
+        QVERIFY(QFile::remove(folder.filePath(QStringLiteral("lab.ini"))));
+        CHECKED(settings("added", added));
+        ::kill(pid_t(service.processId()), SIGHUP);
+        QTRY_COMPARE_WITH_TIMEOUT(frames(added), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(frames(hall), 2, 20000);
+        QTRY_VERIFY(portIsFree(lab.path));
+        ::kill(pid_t(service.processId()), SIGTERM);
+        QVERIFY(service.waitForFinished(10000));
+        QCOMPARE(service.exitCode(), 0);
+        logged("");
+        for (const char *line : {"hall: port open: ", "lab: settings file gone", "added: port open"})
+            QVERIFY2(log.count(line) == 1, log.constData());
     }
 
     // A display behind a device server, reached by the server's name through RFC 2217.
