@@ -1,13 +1,14 @@
-// Many displays from one PC: N instances of orvantide-service, one pseudo-terminal each,
-// all read by one reader at real-time priority. Each instance sends its start-up frame and
-// a frame after each SIGHUP sent to all at once. Beside it, from the same run and the same
+// Many displays from one PC: one orvantide-service --displays FOLDER serving N settings
+// files (or, with --instances, N instances of it, one per settings file), one
+// pseudo-terminal each, all read by one reader at real-time priority. Each display gets
+// its start-up frame and a frame after each SIGHUP (sent to every process at once). Beside it, from the same run and the same
 // reader, the floor: one writer at SCHED_FIFO 20 that sleeps to the moment and writes the
 // frame to all N ports in a loop. The offset is when the frame's bytes are there to read,
 // against the moment one frame's line time before the second. Also the memory (the sum of
 // the instances' proportional set sizes) and the processor time per display.
 //
 //   bench_many_displays --service build/orvantide-service --displays 100 [--rounds 4]
-//                       [--ser2net]
+//                       [--ser2net] [--instances]
 //
 // With --ser2net each instance reaches its port through a ser2net of its own on the
 // loopback, as rfc2217://127.0.0.1:PORT.
@@ -184,6 +185,7 @@ int main(int argc, char *argv[])
     parser.addOption({"displays", "how many", "n", "10"});
     parser.addOption({"rounds", "SIGHUPs sent to all", "n", "4"});
     parser.addOption({"ser2net", "each port through a ser2net of its own, as RFC 2217"});
+    parser.addOption({"instances", "one instance per display instead of one process"});
     parser.process(app);
     const int n = parser.value("displays").toInt();
     const int rounds = parser.value("rounds").toInt();
@@ -233,17 +235,25 @@ int main(int argc, char *argv[])
                                                   .arg(servers[size_t(i)]->port))
                        .toUtf8());
         file.close();
-        const QByteArray program = parser.value("service").toLocal8Bit();
-        const QByteArray settings = ini.toLocal8Bit();
+    }
+    const QByteArray service = parser.value("service").toLocal8Bit();
+    const auto run = [&](const char *option, const QString &value) {
+        const QByteArray argument = value.toLocal8Bit();
         const pid_t pid = ::fork();
         if (pid == 0) {
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, 2);
-            ::execl(program.constData(), program.constData(), "--settings", settings.constData(),
+            ::execl(service.constData(), service.constData(), option, argument.constData(),
                     static_cast<char *>(nullptr));
             ::_exit(127);
         }
         pids << pid;
+    };
+    if (parser.isSet("instances")) {
+        for (int i = 0; i < n; ++i)
+            run("--settings", dir.filePath(QStringLiteral("display%1.ini").arg(i)));
+    } else {
+        run("--displays", dir.path());
     }
     const bool started = waitFor(reader, n, 10'000 + 100 * n);
     for (int r = 0; started && r < rounds; ++r) {
@@ -266,6 +276,7 @@ int main(int argc, char *argv[])
     }
     QTextStream out(stdout);
     out << "displays " << n << (servers.empty() ? "" : " through ser2net")
+        << (parser.isSet("instances") ? ", one instance each" : ", one process")
         << ": the program's frames, ms after the moment: " << describe(program)
         << "\n  the one-writer floor, same reader:         " << describe(floor)
         << "\n  memory " << QString::number(double(pssKiB) / 1024, 'f', 1) << " MiB (sum of PSS), "
