@@ -80,13 +80,17 @@ check "settings file: group dialout, group-writable" \
     test "$(stat -c '%G %a' "$target/etc/orvantide/orvtide.ini")" = "dialout 664"
 check "boot-time service" test -f "$target/lib/systemd/system/orvantide.service"
 check "one service per display" test -f "$target/lib/systemd/system/orvantide@.service"
+check "one service for a folder of displays" \
+    test -f "$target/lib/systemd/system/orvantide-displays.service"
+check "displays folder: group dialout, setgid, group-writable" \
+    test "$(stat -c '%G %a' "$target/etc/orvantide/displays")" = "dialout 2775"
 check "services disabled" test ! -e "$target/etc/systemd/system/multi-user.target.wants"
 if command -v systemd-analyze >/dev/null; then
     # Verified with the service the package installs, at its place in the scratch root;
     # any complaint fails, as systemd-analyze ends with status 0 on some.
     units=$scratch/units
     mkdir -p "$units"
-    for unit in orvantide.service orvantide@.service; do
+    for unit in orvantide.service orvantide@.service orvantide-displays.service; do
         sed "s|/usr/lib/orvantide/orvantide-service|$target/usr/lib/orvantide/orvantide-service|" \
             "$target/lib/systemd/system/$unit" >"$units/$unit"
     done
@@ -94,20 +98,23 @@ if command -v systemd-analyze >/dev/null; then
     verify_services() {
         local said
         said=$(systemd-analyze verify --man=no "$units/orvantide.service" \
-            "$units/orvantide@hall.service" 2>&1) && [ -z "$said" ] || { echo "$said"; return 1; }
+            "$units/orvantide@hall.service" "$units/orvantide-displays.service" 2>&1) && [ -z "$said" ] || { echo "$said"; return 1; }
     }
     check "systemd-analyze verify passes on the services" verify_services
     # Real-time priority granted without a wider exposure than the hardening gives.
     check "systemd-analyze security: exposure 3.4 or less" \
         sh -c "systemd-analyze security --offline=true --threshold=34 \
-               '$units/orvantide.service' '$units/orvantide@hall.service' >/dev/null"
+               '$units/orvantide.service' '$units/orvantide@hall.service' \
+               '$units/orvantide-displays.service' >/dev/null"
 fi
 check "settings file is a configuration file" grep -qx /etc/orvantide/orvtide.ini \
     "$target/var/lib/dpkg/info/orvantide-service.conffiles"
 
 # An administrator enables the service and an instance, then purges the package: no
 # enable link, mask or state of the helper is left behind.
-systemctl --root="$target" enable orvantide.service orvantide@hall.service >/dev/null 2>&1
+systemctl --root="$target" enable orvantide.service orvantide@hall.service \
+    orvantide-displays.service >/dev/null 2>&1
+echo "[Settings]" >"$target/etc/orvantide/displays/hall.ini"
 check "services enabled (offline)" \
     test -L "$target/etc/systemd/system/multi-user.target.wants/orvantide@hall.service"
 dpkg --root="$target" --force-script-chrootless --force-depends --force-not-root \
@@ -116,6 +123,7 @@ left=$(find "$target/etc/systemd" "$target/var/lib/systemd" -name '*orvantide*' 
 check "purge leaves no enable link, mask or helper state" test -z "$left"
 [ -z "$left" ] || echo "$left"
 check "purge removes the settings" test ! -e "$target/etc/orvantide/orvtide.ini"
+check "purge removes the displays' settings" test ! -e "$target/etc/orvantide/displays"
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]
