@@ -149,7 +149,8 @@ private slots:
     }
 
     // One service for a folder of settings files: each display on its own port and named
-    // in its log lines, a port that takes nothing stopping none of the others, and a
+    // in its log lines, a port that takes nothing or a file that cannot be used stopping
+    // none of the others, each display the single instance of its file, and a
     // SIGHUP that stops the display whose file went and starts the new one while the one
     // whose file is unchanged keeps its port and gets a frame.
     void aFolderOfDisplays()
@@ -169,6 +170,10 @@ private slots:
         CHECKED(settings("a-stuck", stuck));
         CHECKED(settings("hall", hall));
         CHECKED(settings("lab", lab));
+        QFile broken(folder.filePath(QStringLiteral("broken.ini")));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("[Sync]\nInterval=often\n");
+        broken.close();
         QProcess service;
         service.setProcessEnvironment(serviceEnvironment());
         service.start(qEnvironmentVariable("ORVANTIDE_SERVICE_BIN"),
@@ -189,12 +194,35 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(frames(hall), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(frames(lab), 1, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(logged("a-stuck: write failed: "), 20000);
+        QVERIFY2(logged("broken: The settings file"), log.constData());
+
+        // Each display is its file's single instance, which its window watches and asks.
+        const QString hallFile = folder.filePath(QStringLiteral("hall.ini"));
+        QProcess another;
+        CHECKED(startService(another, hallFile));
+        QVERIFY(another.waitForFinished(10000));
+        QCOMPARE(another.exitCode(), 1);
+        const QByteArray name = "orvantide-" +
+                                QCryptographicHash::hash(QFileInfo(hallFile).canonicalFilePath().toUtf8(),
+                                                         QCryptographicHash::Sha256)
+                                    .toHex()
+                                    .left(24);
+        const int window = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+        QCOMPARE(::connect(window, reinterpret_cast<sockaddr *>(&address),
+                           socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+                 0);
+        QCOMPARE(::send(window, "watch\nsync\n", 11, MSG_NOSIGNAL), 11);
+        QTRY_COMPARE_WITH_TIMEOUT(frames(hall), 2, 20000);
+        ::close(window);
 
         QVERIFY(QFile::remove(folder.filePath(QStringLiteral("lab.ini"))));
         CHECKED(settings("added", added));
         ::kill(pid_t(service.processId()), SIGHUP);
         QTRY_COMPARE_WITH_TIMEOUT(frames(added), 1, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(frames(hall), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(frames(hall), 3, 20000);
         QTRY_VERIFY(portIsFree(lab.path));
         ::kill(pid_t(service.processId()), SIGTERM);
         QVERIFY(service.waitForFinished(10000));
