@@ -113,8 +113,7 @@ int runDisplays(int argc, char *argv[], const QString &folder)
     const auto start = [&](const QString &name, const QString &path) -> std::unique_ptr<Display> {
         auto display = std::make_unique<Display>(path);
         LogScope::tag(display->root);
-        display->instance =
-            new SingleInstance(path, SingleInstance::Kind::Headless, display->root);
+        display->instance = new SingleInstance(path, SingleInstance::Kind::Headless, display->root);
         if (SingleInstance::Other other; !display->instance->claim(&other)) {
             qCritical().noquote() << SingleInstance::alreadyRuns(path, other);
             return nullptr;
@@ -141,8 +140,9 @@ int runDisplays(int argc, char *argv[], const QString &folder)
         display->sync->setDeviceWatch(new DeviceFolderWatch(display->root));
         display->sync->setScheduling(&scheduling);
         Display *self = display.get();
-        QObject::connect(instance, &SingleInstance::reloadRequested, display->sync,
-                         [&, self](qint64 pid, qint64 uid) { reload(*self, asked(pid, uid), false); });
+        QObject::connect(
+            instance, &SingleInstance::reloadRequested, display->sync,
+            [&, self](qint64 pid, qint64 uid) { reload(*self, asked(pid, uid), false); });
         QObject::connect(instance, &SingleInstance::syncRequested, display->sync,
                          [&, self](qint64 pid, qint64 uid) {
                              qCInfo(lcSync).noquote() << asked(pid, uid) << "SYNC NOW";

@@ -53,9 +53,7 @@ ClockReading readTogether(const Clock &clock)
 
 } // namespace
 
-FrameWriterThread::FrameWriterThread(const Clock &clock) : FrameWriterThread(clock, Threads::Own)
-{
-}
+FrameWriterThread::FrameWriterThread(const Clock &clock) : FrameWriterThread(clock, Threads::Own) {}
 
 FrameWriterThread::FrameWriterThread(const Clock &clock, Threads threads) : m_clock(clock)
 {
@@ -282,26 +280,18 @@ void FrameWriterThread::finishWrites()
 }
 
 FrameWriter::FrameWriter(SerialLink &link, const Clock &clock, Threading threading, QObject *parent)
-    : QObject(parent),
-      m_link(link),
-      m_clock(clock),
+    : QObject(parent), m_link(link), m_clock(clock),
       m_ownThread(new FrameWriterThread(clock, threading == Threading::OwnThread
                                                    ? FrameWriterThread::Threads::Own
                                                    : FrameWriterThread::Threads::None)),
-      m_thread(*m_ownThread),
-      m_state(m_thread.m_state),
-      m_display(LogScope::current())
+      m_thread(*m_ownThread), m_state(m_thread.m_state), m_display(LogScope::current())
 {
     init();
 }
 
 FrameWriter::FrameWriter(SerialLink &link, const Clock &clock, FrameWriterThread &shared,
                          QObject *parent)
-    : QObject(parent),
-      m_link(link),
-      m_clock(clock),
-      m_thread(shared),
-      m_state(shared.m_state),
+    : QObject(parent), m_link(link), m_clock(clock), m_thread(shared), m_state(shared.m_state),
       m_display(LogScope::current())
 {
     init();
@@ -361,8 +351,8 @@ void FrameWriter::planSlot()
 {
     // Planned with a lead of nothing: the thread needs no head start, only the awake wait.
     const ClockReading now = readTogether(m_clock);
-    const SyncSlot slot = nextSyncSlot(now.monoNs + now.offsetNs, m_frameLineTimeNs,
-                                       m_thread.awakeNs(false));
+    const SyncSlot slot =
+        nextSyncSlot(now.monoNs + now.offsetNs, m_frameLineTimeNs, m_thread.awakeNs(false));
     m_pendingSecond = slot.second;
     m_writeAtNs = now.monoNs + slot.delayNs;
     m_plannedClockNs = now.offsetNs;

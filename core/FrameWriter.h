@@ -56,7 +56,7 @@ private:
     void finishWrites();
 
     const Clock &m_clock;
-    std::mutex m_state; ///< guards everything below and every writer's state
+    std::mutex m_state;                ///< guards everything below and every writer's state
     std::condition_variable m_wake;    ///< a request, a cancel, a write to finish, the end
     std::condition_variable m_settled; ///< a pass or a finished write has let a writer go
     std::vector<FrameWriter *> m_writers;
@@ -64,7 +64,7 @@ private:
     FrameWriter *m_finishing = nullptr;     ///< the one the finishing thread writes
     std::vector<std::pair<FrameWriter *, FrameWriteStart>> m_reports; ///< outcomes to tell
     qint64 m_reportAtNs = 0; ///< monotonic time they are told
-    bool m_passing = false;                 ///< a pass is writing without the state held
+    bool m_passing = false;  ///< a pass is writing without the state held
     bool m_stop = false;
     ThreadScheduling *m_scheduling = nullptr;
     bool m_schedulingUnasked = false; ///< the thread is yet to ask m_scheduling
@@ -133,7 +133,7 @@ signals:
 private:
     friend class FrameWriterThread;
     using Start = FrameWriteStart;
-    void planSlot(); ///< with m_state held
+    void planSlot();                                                   ///< with m_state held
     bool waiting() const { return m_pendingFrames > 0 && !m_writing; } ///< with m_state held
     /// Starts the write of the waiting frames if their moment has come, without waiting
     /// for the port.

@@ -10,20 +10,18 @@
 Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
                            FrameWriter::Threading threading, QObject *parent)
     : Synchroniser(link, clock, view, new FrameWriter(link, clock, threading), parent)
-{
-}
+{}
 
 Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
                            FrameWriterThread &writerThread, QObject *parent)
     : Synchroniser(link, clock, view, new FrameWriter(link, clock, writerThread), parent)
-{
-}
+{}
 
 Synchroniser::Synchroniser(SerialLink &link, const Clock &clock, MainView &view,
                            FrameWriter *writer, QObject *parent)
-    : QObject(parent), m_view(view), m_port(new PortKeeper(link, clock, this)),
-      m_writer(writer), m_ticker(new ClockTicker(clock, this)),
-      m_schedule(new MinuteSchedule(this)), m_watch(new ClockWatch(nullptr, clock, this))
+    : QObject(parent), m_view(view), m_port(new PortKeeper(link, clock, this)), m_writer(writer),
+      m_ticker(new ClockTicker(clock, this)), m_schedule(new MinuteSchedule(this)),
+      m_watch(new ClockWatch(nullptr, clock, this))
 {
     m_writer->setParent(this);
     connect(m_ticker, &ClockTicker::secondChanged, this,

@@ -23,8 +23,9 @@ bool DeviceOrNetworkLink::write(const QByteArray &bytes, QString *error)
 
 SerialLink::Started DeviceOrNetworkLink::startWrite(const QByteArray &bytes, QString *error)
 {
-    return m_open ? m_open->startWrite(bytes, error)
-                  : write(bytes, error) ? Started::Done : Started::Failed;
+    return m_open                ? m_open->startWrite(bytes, error)
+           : write(bytes, error) ? Started::Done
+                                 : Started::Failed;
 }
 
 bool DeviceOrNetworkLink::finishWrite(QString *error)

@@ -163,7 +163,8 @@ Sink standardErrorSink()
     const QByteArray stream = qgetenv("JOURNAL_STREAM");
     struct stat st;
     if (!stream.isEmpty() && ::fstat(2, &st) == 0 &&
-        stream == QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)))
+        stream ==
+            QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)))
         return Sink::Journal;
 #endif
     return Sink::Plain;

@@ -11,8 +11,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <utility>
 #include <atomic>
+#include <utility>
 
 #include <cerrno>
 #include <chrono>

@@ -84,8 +84,8 @@ void ServiceStatus::reloaded()
 
 void ServiceStatus::showSynced(const QDateTime &second)
 {
-    tell("last frame " + second.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8() +
-         " on " + m_port.toUtf8());
+    tell("last frame " + second.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8() + " on " +
+         m_port.toUtf8());
 }
 
 void ServiceStatus::showPortNotOpen(const QString &reason)
@@ -100,11 +100,11 @@ void ServiceStatus::showPortLent()
 
 void ServiceStatus::showPcClockState(const QDateTime &unsynchronisedSince)
 {
-    m_clockWarning = unsynchronisedSince.isValid()
-                         ? "; the PC clock is not synchronised to a time source since " +
-                               unsynchronisedSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                                   .toUtf8()
-                         : QByteArray();
+    m_clockWarning =
+        unsynchronisedSince.isValid()
+            ? "; the PC clock is not synchronised to a time source since " +
+                  unsynchronisedSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8()
+            : QByteArray();
     if (!m_state.isEmpty())
         m_send("STATUS=" + m_state + m_clockWarning);
 }
@@ -194,7 +194,7 @@ void ServiceStatusSummary::tell()
         others += "; " + QByteArray::number(unnamed) + " more without frames";
     const bool ready = settled && !m_ready;
     m_ready = m_ready || settled;
-    m_process.send((ready ? QByteArray("READY=1\n") : QByteArray()) + "STATUS=" +
-                   QByteArray::number(m_lines.size()) + " displays, " +
+    m_process.send((ready ? QByteArray("READY=1\n") : QByteArray()) +
+                   "STATUS=" + QByteArray::number(m_lines.size()) + " displays, " +
                    QByteArray::number(sending) + " with their frames" + others + clockWarning);
 }

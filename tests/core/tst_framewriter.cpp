@@ -372,7 +372,8 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::addColumn<QString>("end"); ///< of the frame
         QTest::newRow("granted, written")
-            << true << "frames are written at real-time priority (SCHED_FIFO 20)" << "written";
+            << true << "frames are written at real-time priority (SCHED_FIFO 20)"
+            << "written";
         const QString refused =
             "frames are written at normal priority, so a busy PC may make them late: not permitted";
         QTest::newRow("refused, dropped") << false << refused << "dropped";

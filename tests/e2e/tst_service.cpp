@@ -12,16 +12,16 @@
 #include <unistd.h>
 
 #include "e2e/x11.h"
-#include "platform/pty.h"
 #include "files.h"
+#include "platform/pty.h"
 #include "platform/ser2net.h"
 #include "users.h"
 
 #include <QCryptographicHash>
 #include <array>
-#include <poll.h>
 #include <cstddef>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -202,11 +202,11 @@ private slots:
         CHECKED(startService(another, hallFile));
         QVERIFY(another.waitForFinished(10000));
         QCOMPARE(another.exitCode(), 1);
-        const QByteArray name = "orvantide-" +
-                                QCryptographicHash::hash(QFileInfo(hallFile).canonicalFilePath().toUtf8(),
-                                                         QCryptographicHash::Sha256)
-                                    .toHex()
-                                    .left(24);
+        const QByteArray name = "orvantide-" + QCryptographicHash::hash(
+                                                   QFileInfo(hallFile).canonicalFilePath().toUtf8(),
+                                                   QCryptographicHash::Sha256)
+                                                   .toHex()
+                                                   .left(24);
         const int window = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -277,8 +277,8 @@ private slots:
         QVERIFY(service.waitForFinished(10000));
         QCOMPARE(service.exitCode(), 1);
         const QString said = QString::fromUtf8(service.readAllStandardError());
-        QVERIFY2(said.contains(QStringLiteral("the windowed program (process %1)")
-                                   .arg(windowed.processId())),
+        QVERIFY2(said.contains(
+                     QStringLiteral("the windowed program (process %1)").arg(windowed.processId())),
                  qPrintable(said));
         QCOMPARE((seen += display.readAllStandardOutput()).count("\"frame\""), 1);
         stopProcess(windowed);
@@ -391,10 +391,11 @@ private slots:
         CHECKED(startDisplay(display, link));
         writeSettings(link);
         const QByteArray name =
-            "orvantide-" + QCryptographicHash::hash(QFileInfo(settingsPath()).canonicalFilePath().toUtf8(),
-                                                    QCryptographicHash::Sha256)
-                               .toHex()
-                               .left(24);
+            "orvantide-" +
+            QCryptographicHash::hash(QFileInfo(settingsPath()).canonicalFilePath().toUtf8(),
+                                     QCryptographicHash::Sha256)
+                .toHex()
+                .left(24);
         QProcess service;
         QByteArray seen;
         const QByteArray squatter = Users::run(
@@ -448,13 +449,15 @@ private slots:
         const QByteArray before = readFile(settingsPath());
         QProcess program;
         program.setProcessEnvironment(serviceEnvironment());
-        program.start(qEnvironmentVariable("ORVANTIDE_SERVICE_BIN"),
-                      {QStringLiteral("--settings"), settingsPath(), QStringLiteral("--set-port"), port});
+        program.start(
+            qEnvironmentVariable("ORVANTIDE_SERVICE_BIN"),
+            {QStringLiteral("--settings"), settingsPath(), QStringLiteral("--set-port"), port});
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitCode(), status);
         QVERIFY(QString::fromUtf8(program.readAllStandardError()).contains(said));
-        QCOMPARE(readFile(settingsPath()), status == 0 ? QByteArray(before).replace("CommPort=1", "CommPort=" + port.toUtf8())
-                                    : before);
+        QCOMPARE(readFile(settingsPath()),
+                 status == 0 ? QByteArray(before).replace("CommPort=1", "CommPort=" + port.toUtf8())
+                             : before);
     }
 
     void badSettingsEndWithStatus2_data()

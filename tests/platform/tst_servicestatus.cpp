@@ -82,8 +82,8 @@ private slots:
                                          "is not synchronised to a time source since "
                                          "2026-12-07 09:00:00"};
         QTest::newRow("a reload ends ready, a display gone")
-            << QStringList{"a:frame", "b:frame", "tell", "reloading", "b:gone", "a:frame",
-                           "reloaded"}
+            << QStringList{"a:frame", "b:frame", "tell",    "reloading",
+                           "b:gone",  "a:frame", "reloaded"}
             << QList<QByteArray>{ready + "STATUS=2 displays, 2 with their frames",
                                  "RELOADING=1\nSTATUS=reading the settings files again",
                                  ready + "STATUS=1 displays, 1 with their frames"};
@@ -98,7 +98,8 @@ private slots:
         ServiceStatusSummary summary(process);
         std::map<QString, std::unique_ptr<ServiceStatus>> displays;
         for (const QString &event : events) // every display starts first
-            if (event.contains(QLatin1Char(':')) && !displays[event.section(QLatin1Char(':'), 0, 0)])
+            if (event.contains(QLatin1Char(':')) &&
+                !displays[event.section(QLatin1Char(':'), 0, 0)])
                 displays[event.section(QLatin1Char(':'), 0, 0)] =
                     summary.forDisplay(event.section(QLatin1Char(':'), 0, 0));
         for (const QString &event : events) {
