@@ -1,5 +1,7 @@
 #include "app/Displays.h"
 
+#include "app/Service.h"
+
 #include "core/Clock.h"
 #include "core/FrameWriter.h"
 #include "core/Log.h"
@@ -89,9 +91,6 @@ int runDisplays(int argc, char *argv[], const QString &folder)
     ServiceStatusSummary summary(*processStatus);
     std::map<QString, std::unique_ptr<Display>> displays;
 
-    const auto asked = [](qint64 pid, qint64 uid) {
-        return QStringLiteral("asked by process %1 (user %2):").arg(pid).arg(uid);
-    };
     // A display's settings again. Unchanged ones, read again for the whole folder, keep
     // the port open and only send a frame.
     const auto reload = [](Display &display, const QString &why, bool keepUnchanged) {
@@ -142,10 +141,10 @@ int runDisplays(int argc, char *argv[], const QString &folder)
         Display *self = display.get();
         QObject::connect(
             instance, &SingleInstance::reloadRequested, display->sync,
-            [&, self](qint64 pid, qint64 uid) { reload(*self, asked(pid, uid), false); });
+            [&, self](qint64 pid, qint64 uid) { reload(*self, askedBy(pid, uid), false); });
         QObject::connect(instance, &SingleInstance::syncRequested, display->sync,
                          [&, self](qint64 pid, qint64 uid) {
-                             qCInfo(lcSync).noquote() << asked(pid, uid) << "SYNC NOW";
+                             qCInfo(lcSync).noquote() << askedBy(pid, uid) << "SYNC NOW";
                              self->sync->syncNow();
                          });
         display->sync->start(display->settings);

@@ -99,6 +99,12 @@ int runSetPort(int argc, char *argv[], const CommandLine &commandLine)
     return 2;
 }
 
+QString askedBy(qint64 pid, qint64 uid)
+{
+    return uid < 0 ? QStringLiteral("asked by process %1:").arg(pid)
+                   : QStringLiteral("asked by process %1 (user %2):").arg(pid).arg(uid);
+}
+
 int runService(const QString &settingsPath)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync=true"));
@@ -151,13 +157,10 @@ int runService(const QString &settingsPath)
         sync.apply(*reloaded.settings);
         status->reloaded();
     };
-    const auto asked = [](qint64 pid, qint64 uid) {
-        return QStringLiteral("asked by process %1 (user %2):").arg(pid).arg(uid);
-    };
     QObject::connect(&instance, &SingleInstance::reloadRequested, &sync,
-                     [&](qint64 pid, qint64 uid) { reload(asked(pid, uid)); });
+                     [&](qint64 pid, qint64 uid) { reload(askedBy(pid, uid)); });
     QObject::connect(&instance, &SingleInstance::syncRequested, &sync, [&](qint64 pid, qint64 uid) {
-        qCInfo(lcSync).noquote() << asked(pid, uid) << "SYNC NOW";
+        qCInfo(lcSync).noquote() << askedBy(pid, uid) << "SYNC NOW";
         sync.syncNow();
     });
 

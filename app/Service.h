@@ -9,6 +9,10 @@
 /// file that cannot be used, 1 when another instance runs for it.
 int runService(const QString &settingsPath);
 
+/// How the log names a watcher's request: "asked by process 4711 (user 1000):", without
+/// the user where the system tells none.
+QString askedBy(qint64 pid, qint64 uid);
+
 struct CommandLine;
 /// The service's main(): the application object, the settings file's path, runService().
 int runServiceMain(int argc, char *argv[], const CommandLine &commandLine);

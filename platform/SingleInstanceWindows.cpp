@@ -2,19 +2,171 @@
 
 #include "core/ServiceFace.h"
 
+#include <QDebug>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
 
 #include <windows.h>
 
+#include <sddl.h>
+
+namespace {
+
+constexpr int kMaxWatchers = 32;
+constexpr int kReconnectMs = 2000;
+
+/// Whether the client of `pipe` may write the settings file, asked as that client: the
+/// windowed program stores its settings in place where it may not add a file beside it.
+bool clientMayWrite(HANDLE pipe, const QString &settingsFile)
+{
+    if (!ImpersonateNamedPipeClient(pipe))
+        return false;
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(settingsFile.utf16()),
+                                    GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    RevertToSelf();
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+/// The user a process runs as, as a SID string; empty when it cannot be told.
+QString userOf(DWORD pid)
+{
+    QString sid;
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    HANDLE token = nullptr;
+    if (process && OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        char buffer[256];
+        DWORD size = 0;
+        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
+            wchar_t *text = nullptr;
+            if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid, &text)) {
+                sid = QString::fromWCharArray(text);
+                LocalFree(text);
+            }
+        }
+        CloseHandle(token);
+    }
+    if (process)
+        CloseHandle(process);
+    return sid;
+}
+
+/// A service the windowed program may show: one run by the system's own accounts
+/// (LocalSystem, LocalService, NetworkService) or by the user who starts the window.
+bool trustedServer(HANDLE pipe)
+{
+    ULONG pid = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &pid))
+        return false;
+    const QString holder = userOf(pid);
+    return !holder.isEmpty() &&
+           (holder == QLatin1String("S-1-5-18") || holder == QLatin1String("S-1-5-19") ||
+            holder == QLatin1String("S-1-5-20") || holder == userOf(GetCurrentProcessId()));
+}
+
+/// The windowed program's line to the service over its pipe: one connection, made again
+/// while the program runs whenever the service goes away.
+class PipeServiceChannel : public ServiceChannel
+{
+public:
+    explicit PipeServiceChannel(const QString &name) : m_name(name)
+    {
+        m_retry.setSingleShot(true);
+        m_retry.setInterval(kReconnectMs);
+        connect(&m_retry, &QTimer::timeout, this, &PipeServiceChannel::open);
+    }
+    ~PipeServiceChannel() override { close(); }
+
+    void open() override
+    {
+        close();
+        m_socket = new QLocalSocket(this);
+        connect(m_socket, &QLocalSocket::readyRead, this, &PipeServiceChannel::read);
+        connect(m_socket, &QLocalSocket::disconnected, this, &PipeServiceChannel::lose);
+        m_socket->connectToServer(m_name);
+        if (!m_socket->waitForConnected(kAnswerMs) ||
+            !trustedServer(HANDLE(m_socket->socketDescriptor())))
+            return lose();
+        m_socket->write("watch\n");
+        m_socket->flush();
+    }
+
+    void send(const QByteArray &request) override
+    {
+        if (m_socket && m_socket->state() == QLocalSocket::ConnectedState) {
+            m_socket->write(request + '\n');
+            m_socket->flush();
+        }
+    }
+
+    void close() override
+    {
+        m_retry.stop();
+        if (m_socket) {
+            m_socket->disconnect(this);
+            m_socket->abort();
+            m_socket->deleteLater();
+            m_socket = nullptr;
+        }
+        m_answered = false;
+    }
+
+private:
+    static constexpr int kAnswerMs = 2000;
+
+    void read()
+    {
+        while (m_socket && m_socket->canReadLine()) {
+            const QByteArray line = m_socket->readLine().chopped(1);
+            // The instance's answer to every connection comes first.
+            if (!m_answered) {
+                m_answered = true;
+                m_lostTold = false;
+                continue;
+            }
+            emit received(line);
+        }
+        if (m_socket && m_socket->bytesAvailable() >= ViewLines::kMaxLine)
+            lose();
+    }
+
+    /// The service went away or never answered: told once, and tried again.
+    void lose()
+    {
+        close();
+        if (!m_lostTold) {
+            m_lostTold = true;
+            emit lost();
+        }
+        m_retry.start();
+    }
+
+    QString m_name;
+    QTimer m_retry;
+    QPointer<QLocalSocket> m_socket;
+    bool m_answered = false;
+    bool m_lostTold = false;
+};
+
+} // namespace
+
 /// A named mutex, which all sessions share, decides who is first; a local server (a
-/// named pipe) carries the talk.
+/// named pipe, which every user may open) carries the talk.
 struct SingleInstance::Private
 {
     explicit Private(SingleInstance &instance) : q(instance), server(new QLocalServer(&instance))
     {
+        // The service runs as another user than the windows that show it.
+        server->setSocketOptions(QLocalServer::WorldAccessOption);
         QObject::connect(server, &QLocalServer::newConnection, &instance,
                          [this] { answerAll(); });
     }
@@ -25,15 +177,27 @@ struct SingleInstance::Private
     }
 
     void answerAll();
+    void request(QLocalSocket *socket, const QByteArray &line);
+    QString refusalFor(QLocalSocket *socket) const;
 
     SingleInstance &q;
     QLocalServer *server;
-    HANDLE mutex = nullptr; ///< the mutex that makes this one first
+    HANDLE mutex = nullptr;        ///< the mutex that makes this one first
+    QList<QLocalSocket *> watchers; ///< connections that watch the service
 };
 
+/// The name of a user's window of the service is its session's: one such window a session.
+static QString sessionSuffix()
+{
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return QStringLiteral("-session%1").arg(session);
+}
+
 SingleInstance::SingleInstance(const QString &settingsFile, Kind kind, QObject *parent)
-    : QObject(parent), m_name(socketName(settingsFile)), m_settingsFile(settingsFile),
-      m_kind(kind), d(std::make_unique<Private>(*this))
+    : QObject(parent),
+      m_name(socketName(settingsFile) + (kind == Kind::ServiceWindow ? sessionSuffix() : QString())),
+      m_settingsFile(settingsFile), m_kind(kind), d(std::make_unique<Private>(*this))
 {
 }
 
@@ -89,21 +253,79 @@ bool SingleInstance::ask(Other *other)
 void SingleInstance::Private::answerAll()
 {
     while (QLocalSocket *socket = server->nextPendingConnection()) {
-        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QObject::connect(socket, &QLocalSocket::disconnected, socket, [this, socket] {
+            watchers.removeAll(socket);
+            socket->deleteLater();
+        });
         QObject::connect(socket, &QLocalSocket::readyRead, &q, [this, socket] {
-            while (socket->canReadLine()) {
-                if (socket->readLine().trimmed() == "show")
-                    emit q.showRequested();
-            }
+            while (socket->canReadLine())
+                request(socket, socket->readLine().trimmed());
+            if (socket->bytesAvailable() > 64)
+                socket->abort(); // no request is that long
         });
         socket->write(q.answer());
         socket->flush();
     }
 }
 
-std::unique_ptr<ServiceChannel> SingleInstance::watchService() const
+QString SingleInstance::Private::refusalFor(QLocalSocket *socket) const
 {
-    return nullptr; // the windowed program says that the service runs, and ends
+    const QString file = theFile(q.m_settingsFile);
+    if (clientMayWrite(HANDLE(socket->socketDescriptor()), file))
+        return QString();
+    return QStringLiteral("This window shows what the service does; only a user who may "
+                          "change the settings file \"%1\" may ask it for a frame or change "
+                          "its settings (the administrators, and the users its permissions "
+                          "name).")
+        .arg(QDir::toNativeSeparators(file));
 }
 
-void SingleInstance::tellWatchers(const QByteArray &) {}
+void SingleInstance::Private::request(QLocalSocket *socket, const QByteArray &line)
+{
+    if (!watchers.contains(socket)) {
+        if (line == "show")
+            emit q.showRequested();
+        if (line != "watch" || q.m_kind != Kind::Headless || watchers.size() >= kMaxWatchers)
+            return;
+        watchers << socket;
+        const QString refusal = refusalFor(socket);
+        QByteArray greeting = refusal.isEmpty()
+                                  ? QByteArray("may 1\n")
+                                  : "may 0 " + refusal.toUtf8().toPercentEncoding(" ") + '\n';
+        if (q.m_state)
+            greeting += q.m_state();
+        socket->write(greeting);
+        socket->flush();
+        return;
+    }
+    if (line != "sync" && line != "reload")
+        return;
+    ULONG pid = 0;
+    GetNamedPipeClientProcessId(HANDLE(socket->socketDescriptor()), &pid);
+    if (!refusalFor(socket).isEmpty()) {
+        qWarning().noquote() << "refused" << line << "from process" << pid
+                             << ": it may not change the settings file";
+        return;
+    }
+    if (line == "sync")
+        emit q.syncRequested(pid, -1);
+    else
+        emit q.reloadRequested(pid, -1);
+}
+
+std::unique_ptr<ServiceChannel> SingleInstance::watchService() const
+{
+    return std::make_unique<PipeServiceChannel>(m_name);
+}
+
+void SingleInstance::tellWatchers(const QByteArray &lines)
+{
+    // A watcher that does not take what it is told is let go, never waited for.
+    const QList<QLocalSocket *> all = d->watchers;
+    for (QLocalSocket *watcher : all) {
+        if (watcher->bytesToWrite() > 64 * 1024)
+            watcher->abort();
+        else
+            watcher->write(lines);
+    }
+}

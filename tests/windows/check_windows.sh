@@ -142,6 +142,22 @@ wine sc create OrvantideCheck \
 wine sc start OrvantideCheck >/dev/null 2>&1
 check "the service's start-up frame arrives on COM5" wait_for 60 frames_above "$before"
 check "the service control manager hears that it runs" wait_for 30 service_is RUNNING
+# The windowed program beside the service shows it: a second start brings its window
+# forward, whose "SYNC NOW" has the service send a frame.
+(cd "$app" && exec wine orvantide.exe >/dev/null 2>&1) &
+face=$!
+face_window_made() { xdotool search --name '^KV7R/9R Orvantide \(service\)$' >/dev/null 2>&1; }
+wait_for 60 face_window_made || true
+run_program "$scratch/face-status" &
+wait_for 30 test -f "$scratch/face-status" || true
+window=$(find_window '^KV7R/9R Orvantide \(service\)$')
+check "the windowed program shows the service" test -n "$window"
+before=$(frames)
+[ -n "$window" ] && type_into "$window" space
+check "its SYNC NOW has the service send a frame" wait_for 20 frames_above "$before"
+kill "$face" 2>/dev/null || true
+wait "$face" 2>/dev/null || true
+before=$(frames)
 wine sc stop OrvantideCheck >/dev/null 2>&1
 check "it stops when the manager asks" wait_for 30 service_is STOPPED
 check "its log beside the settings file says so" \
