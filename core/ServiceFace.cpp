@@ -121,6 +121,39 @@ void ViewRecorder::showWriterScheduling(bool realTime)
     record(&m_scheduling, realTime ? "realtime 1" : "realtime 0");
 }
 
+ServiceChannel::ServiceChannel(QObject *parent) : QObject(parent), m_retry(new QTimer(this))
+{
+    m_retry->setSingleShot(true);
+    m_retry->setInterval(2000);
+    connect(m_retry, &QTimer::timeout, this, [this] { open(); });
+}
+
+void ServiceChannel::takeLine(const QByteArray &line)
+{
+    if (!m_answered) {
+        m_answered = true;
+        m_lostTold = false;
+        return;
+    }
+    emit received(line);
+}
+
+void ServiceChannel::lose()
+{
+    close();
+    if (!m_lostTold) {
+        m_lostTold = true;
+        emit lost();
+    }
+    m_retry->start();
+}
+
+void ServiceChannel::restart()
+{
+    m_retry->stop();
+    m_answered = false;
+}
+
 ServiceFace::ServiceFace(ServiceChannel &channel, const Clock &clock, MainView &view,
                          QObject *parent)
     : QObject(parent), m_channel(channel), m_view(view), m_ticker(new ClockTicker(clock, this))

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -62,7 +63,7 @@ class ServiceChannel : public QObject
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    explicit ServiceChannel(QObject *parent = nullptr);
 
     /// Connects and asks for the service's state; received() brings it.
     virtual void open() = 0;
@@ -76,6 +77,22 @@ signals:
     void received(const QByteArray &line);
     /// The service went away; the channel connects again on its own.
     void lost();
+
+protected:
+    /// A line a connection brought, without its line end: the instance's answer to each
+    /// connection comes first and is not the service's; the rest is received().
+    void takeLine(const QByteArray &line);
+    /// The connection went away or never answered: it is closed, lost() is told once until
+    /// a connection is answered again, and open() is tried again 2 s later.
+    void lose();
+    /// A new connection, or none: what comes next is the instance's answer, and no retry
+    /// is waiting.
+    void restart();
+
+private:
+    QTimer *m_retry;
+    bool m_answered = false;
+    bool m_lostTold = false;
 };
 
 /// The window's synchronisation when a service runs for the same settings file: it shows

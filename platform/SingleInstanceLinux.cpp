@@ -37,7 +37,6 @@ constexpr int kBacklog = 8;
 constexpr int kMaxWatchers = 32;
 constexpr int kMaxWatchersOfAUser = 4;
 /// How long a windowed program waits before it connects again to a service gone away.
-constexpr int kReconnectMs = 2000;
 /// The user of the package's service.
 const char kServiceUser[] = "orvantide";
 
@@ -428,11 +427,8 @@ class LocalServiceChannel : public ServiceChannel
 {
 public:
     LocalServiceChannel(const QString &name, const QString &settingsFile)
-        : m_name(name), m_settingsFile(settingsFile), m_retry(new QTimer(this))
+        : m_name(name), m_settingsFile(settingsFile)
     {
-        m_retry->setSingleShot(true);
-        m_retry->setInterval(kReconnectMs);
-        connect(m_retry, &QTimer::timeout, this, &LocalServiceChannel::open);
     }
     ~LocalServiceChannel() override { close(); }
 
@@ -456,7 +452,7 @@ public:
 
     void close() override
     {
-        m_retry->stop();
+        restart();
         if (m_notifier) {
             // It may be the one whose signal runs now.
             m_notifier->setEnabled(false);
@@ -467,7 +463,6 @@ public:
             ::close(m_fd);
         m_fd = -1;
         m_line.clear();
-        m_answered = false;
     }
 
 private:
@@ -496,13 +491,7 @@ private:
         for (qsizetype end; (end = m_line.indexOf('\n')) >= 0;) {
             const QByteArray line = m_line.left(end);
             m_line.remove(0, end + 1);
-            // The instance's answer to every connection comes first.
-            if (!m_answered) {
-                m_answered = true;
-                m_lostTold = false;
-                continue;
-            }
-            emit received(line);
+            takeLine(line);
             if (m_fd < 0)
                 return; // closed by a receiver
         }
@@ -510,25 +499,11 @@ private:
             lose();
     }
 
-    /// The service went away or never answered: told once, and tried again.
-    void lose()
-    {
-        close();
-        if (!m_lostTold) {
-            m_lostTold = true;
-            emit lost();
-        }
-        m_retry->start();
-    }
-
     QString m_name;
     QString m_settingsFile;
-    QTimer *m_retry;
     QSocketNotifier *m_notifier = nullptr;
     int m_fd = -1;
     QByteArray m_line;
-    bool m_answered = false;
-    bool m_lostTold = false;
 };
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QThread>
-#include <QTimer>
 
 #include <windows.h>
 
@@ -18,7 +17,6 @@
 namespace {
 
 constexpr int kMaxWatchers = 32;
-constexpr int kReconnectMs = 2000;
 
 /// Whether the client of `pipe` may write the settings file, asked as that client: the
 /// windowed program stores its settings in place where it may not add a file beside it.
@@ -78,12 +76,7 @@ bool trustedServer(HANDLE pipe)
 class PipeServiceChannel : public ServiceChannel
 {
 public:
-    explicit PipeServiceChannel(const QString &name) : m_name(name)
-    {
-        m_retry.setSingleShot(true);
-        m_retry.setInterval(kReconnectMs);
-        connect(&m_retry, &QTimer::timeout, this, &PipeServiceChannel::open);
-    }
+    explicit PipeServiceChannel(const QString &name) : m_name(name) {}
     ~PipeServiceChannel() override { close(); }
 
     void open() override
@@ -110,14 +103,13 @@ public:
 
     void close() override
     {
-        m_retry.stop();
+        restart();
         if (m_socket) {
             m_socket->disconnect(this);
             m_socket->abort();
             m_socket->deleteLater();
             m_socket = nullptr;
         }
-        m_answered = false;
     }
 
 private:
@@ -125,36 +117,14 @@ private:
 
     void read()
     {
-        while (m_socket && m_socket->canReadLine()) {
-            const QByteArray line = m_socket->readLine().chopped(1);
-            // The instance's answer to every connection comes first.
-            if (!m_answered) {
-                m_answered = true;
-                m_lostTold = false;
-                continue;
-            }
-            emit received(line);
-        }
+        while (m_socket && m_socket->canReadLine())
+            takeLine(m_socket->readLine().chopped(1));
         if (m_socket && m_socket->bytesAvailable() >= ViewLines::kMaxLine)
             lose();
     }
 
-    /// The service went away or never answered: told once, and tried again.
-    void lose()
-    {
-        close();
-        if (!m_lostTold) {
-            m_lostTold = true;
-            emit lost();
-        }
-        m_retry.start();
-    }
-
     QString m_name;
-    QTimer m_retry;
     QPointer<QLocalSocket> m_socket;
-    bool m_answered = false;
-    bool m_lostTold = false;
 };
 
 } // namespace

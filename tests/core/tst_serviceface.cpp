@@ -45,6 +45,37 @@ class tst_ServiceFace : public QObject
     Q_OBJECT
 
 private slots:
+    // The window's line to the service: the instance's answer is not the service's, a
+    // lost connection is told once until one is answered again, and tried again.
+    void aLostServiceIsToldOnceAndTriedAgain()
+    {
+        struct Channel : ServiceChannel
+        {
+            int opened = 0;
+            void open() override { ++opened; }
+            void send(const QByteArray &) override {}
+            void close() override { restart(); }
+            using ServiceChannel::lose;
+            using ServiceChannel::takeLine;
+        } channel;
+        QSignalSpy lost(&channel, &ServiceChannel::lost);
+        QSignalSpy received(&channel, &ServiceChannel::received);
+        channel.lose();
+        channel.lose();
+        QCOMPARE(lost.count(), 1);
+        auto *retry = channel.findChild<QTimer *>();
+        QVERIFY(retry && retry->isActive());
+        QCOMPARE(retry->interval(), 2000);
+        retry->start(0);
+        QTRY_COMPARE(channel.opened, 1);
+        channel.takeLine("headless 42");
+        channel.takeLine("may 1");
+        QCOMPARE(received.count(), 1);
+        QCOMPARE(received.first().first().toByteArray(), QByteArray("may 1"));
+        channel.lose();
+        QCOMPARE(lost.count(), 2);
+    }
+
     // Each event, with texts that need care on one line (a line end, a percent sign, a
     // letter outside ASCII, nothing at all), reaches the face as the service's view had it;
     // a face that connects later hears the last state of each kind.
