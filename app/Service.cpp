@@ -134,12 +134,13 @@ int runService(const QString &settingsPath)
     ViewRecorder view(*status,
                       [&instance](const QByteArray &line) { instance.tellWatchers(line); });
     instance.setStateForWatchers([&view] { return view.state(); });
+    // The unit grants the priority through RLIMIT_RTPRIO; nobody else is asked. It
+    // outlives the writer that asks it.
+    RealTimeScheduling scheduling;
     Synchroniser sync(*link, clock, view);
     sync.setClockSource(&clockSource);
     DeviceFolderWatch deviceWatch;
     sync.setDeviceWatch(&deviceWatch);
-    // The unit grants the priority through RLIMIT_RTPRIO; nobody else is asked.
-    RealTimeScheduling scheduling;
     sync.setScheduling(&scheduling);
 
     // The settings file again, as an administrator expects of a daemon; a file that cannot

@@ -171,7 +171,9 @@ void FrameWriterThread::run()
         for (const FrameWriter *writer : m_writers)
             if (writer->waiting() && (!first || writer->m_writeAtNs < first->m_writeAtNs))
                 first = writer;
-        const qint64 awake = awakeNs(timersPrecise);
+        // The scheduling is asked only while a frame waits: idle, the thread touches nothing
+        // but its own state.
+        const qint64 awake = first ? awakeNs(timersPrecise) : 0;
         const qint64 now = m_clock.monotonicNs();
         if (!m_reports.empty() && now >= m_reportAtNs &&
             (!first || first->m_writeAtNs - awake > now)) {
