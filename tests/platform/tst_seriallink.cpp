@@ -518,6 +518,23 @@ private slots:
         QCOMPARE(second.read(6), TimeFrame(carried.time()));
         QCOMPARE(view.status, RecordingView::Status::Synced);
     }
+
+    // Displays that wait in one folder share its watch: one that stops waiting leaves the
+    // other told when its device appears.
+    void displaysShareTheirFoldersWatch()
+    {
+        QTemporaryDir dir;
+        DeviceFolderWatch stopped;
+        DeviceFolderWatch waiting;
+        int appeared = 0;
+        waiting.setAppearedHandler([&] { ++appeared; });
+        stopped.watch(dir.filePath(QStringLiteral("ttyUSB0")));
+        waiting.watch(dir.filePath(QStringLiteral("ttyUSB1")));
+        stopped.watch(QString());
+        QFile device(dir.filePath(QStringLiteral("ttyUSB1")));
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        QTRY_COMPARE(appeared, 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_SerialLink)
