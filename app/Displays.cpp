@@ -166,8 +166,9 @@ int runDisplays(int argc, char *argv[], const QString &folder)
             }
             const LogScope scope(it->first);
             qCInfo(lcSync).noquote() << "settings file gone: port closed, display stopped";
-            summary.remove(it->first);
-            it = displays.erase(it);
+            const QString name = it->first;
+            it = displays.erase(it); // first: its end tells the summary nothing more
+            summary.remove(name);
         }
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
             const LogScope scope(it.key());

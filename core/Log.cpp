@@ -2,31 +2,34 @@
 
 #include <QVariant>
 
-#include <utility>
-
 Q_LOGGING_CATEGORY(lcSync, "orvantide.sync", QtWarningMsg)
 
 namespace {
-thread_local QString t_display;
+/// The innermost scope's display on this thread. A plain pointer: a thread-local with a
+/// destructor is freed twice at a thread's end by some Windows toolchains.
+thread_local const QString *t_display = nullptr;
 constexpr char kDisplayProperty[] = "orvantide.display";
 } // namespace
 
-LogScope::LogScope(const QString &display) : m_outer(std::exchange(t_display, display)) {}
+LogScope::LogScope(const QString &display) : m_display(display), m_outer(t_display)
+{
+    t_display = &m_display;
+}
 
 LogScope::~LogScope()
 {
-    t_display = std::move(m_outer);
+    t_display = m_outer;
 }
 
 QString LogScope::current()
 {
-    return t_display;
+    return t_display ? *t_display : QString();
 }
 
 void LogScope::tag(QObject *object)
 {
-    if (!t_display.isEmpty())
-        object->setProperty(kDisplayProperty, t_display);
+    if (t_display && !t_display->isEmpty())
+        object->setProperty(kDisplayProperty, *t_display);
 }
 
 QString LogScope::of(const QObject *object)

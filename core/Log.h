@@ -26,5 +26,6 @@ public:
     static QString of(const QObject *object);
 
 private:
-    QString m_outer;
+    const QString m_display;
+    const QString *m_outer; ///< the scope this one is within, or none
 };

@@ -26,9 +26,10 @@ QString nearestFolder(const QString &device)
     return QString();
 }
 
-/// One system watcher for the ports of every display the thread serves, each folder
-/// watched once for all who watch it: a user gets some hundred of the system's watchers
-/// (inotify instances) in all, and a service for a hundred displays would take them.
+/// One system watcher for the ports of every display, each folder watched once for all
+/// who watch it: a user gets some hundred of the system's watchers (inotify instances) in
+/// all, and a service for a hundred displays would take them. The watches live on the
+/// main thread.
 struct SharedWatcher
 {
     QPointer<QFileSystemWatcher> watcher;
@@ -37,12 +38,12 @@ struct SharedWatcher
 
 SharedWatcher &shared()
 {
-    thread_local SharedWatcher instance;
-    if (!instance.watcher) {
-        instance.watcher = new QFileSystemWatcher(QCoreApplication::instance());
-        instance.uses.clear();
+    static SharedWatcher *const instance = new SharedWatcher; // kept to the program's end
+    if (!instance->watcher) {
+        instance->watcher = new QFileSystemWatcher(QCoreApplication::instance());
+        instance->uses.clear();
     }
-    return instance;
+    return *instance;
 }
 
 } // namespace
