@@ -1,19 +1,15 @@
 #include "app/Service.h"
 
 #include "app/CommandLine.h"
+#include "app/ServedDisplay.h"
 #include "core/Clock.h"
 #include "core/Log.h"
-#include "core/MainView.h"
 #include "core/PortNames.h"
-#include "core/ServiceFace.h"
 #include "core/Settings.h"
 #include "core/Synchroniser.h"
-#include "platform/DeviceFolderWatch.h"
 #include "platform/ProfileFile.h"
 #include "platform/RealTimeScheduling.h"
-#include "platform/SerialPorts.h"
 #include "platform/ServiceStatus.h"
-#include "platform/SingleInstance.h"
 #include "platform/SystemClockSource.h"
 #include "platform/TerminationSignals.h"
 
@@ -109,61 +105,21 @@ int runService(const QString &settingsPath)
 {
     QLoggingCategory::setFilterRules(QStringLiteral("orvantide.sync=true"));
 
-    SingleInstance instance(settingsPath, SingleInstance::Kind::Headless);
-    if (SingleInstance::Other other; !instance.claim(&other)) {
-        qCritical().noquote() << SingleInstance::alreadyRuns(settingsPath, other);
-        return 1;
-    }
-    if (!instance.holderNotice().isEmpty())
-        qCWarning(lcSync).noquote() << instance.holderNotice();
-
-    ProfileSettingsStore store(settingsPath);
-    const SettingsLoad loaded = SettingsFile::load(store);
-    if (!loaded.settings) {
-        qCritical().noquote() << loaded.error;
-        return 2;
-    }
-
-    const std::unique_ptr<SerialLink> link = createSerialLink();
     SystemClock clock;
     SystemClockSource clockSource;
-    // The core's log is the service's output; the view is what systemd hears, and what
-    // the windowed programs that watch the service are told.
-    const std::unique_ptr<ServiceStatus> status = ServiceStatus::forThisSystem();
-    status->setPort(loaded.settings->commPort);
-    ViewRecorder view(*status,
-                      [&instance](const QByteArray &line) { instance.tellWatchers(line); });
-    instance.setStateForWatchers([&view] { return view.state(); });
-    // The unit grants the priority through RLIMIT_RTPRIO; nobody else is asked. It
-    // outlives the writer that asks it.
     RealTimeScheduling scheduling;
-    Synchroniser sync(*link, clock, view);
-    sync.setClockSource(&clockSource);
-    DeviceFolderWatch deviceWatch;
-    sync.setDeviceWatch(&deviceWatch);
-    sync.setScheduling(&scheduling);
-
-    // The settings file again, as an administrator expects of a daemon; a file that cannot
-    // be used leaves the settings in use as they are.
-    const auto reload = [&](const QString &why) {
-        status->reloading();
-        const SettingsLoad reloaded = SettingsFile::load(store);
-        if (!reloaded.settings) {
-            qCritical().noquote() << reloaded.error << "The settings in use stay.";
-            status->reloaded();
-            return;
-        }
-        qCInfo(lcSync).noquote() << why << "settings read again from" << settingsPath;
-        status->setPort(reloaded.settings->commPort);
-        sync.apply(*reloaded.settings);
-        status->reloaded();
-    };
-    QObject::connect(&instance, &SingleInstance::reloadRequested, &sync,
-                     [&](qint64 pid, qint64 uid) { reload(askedBy(pid, uid)); });
-    QObject::connect(&instance, &SingleInstance::syncRequested, &sync, [&](qint64 pid, qint64 uid) {
-        qCInfo(lcSync).noquote() << askedBy(pid, uid) << "SYNC NOW";
-        sync.syncNow();
-    });
+    ServedDisplay display(settingsPath, ServiceStatus::forThisSystem(), true,
+                          {clock, clockSource, scheduling});
+    switch (display.start()) {
+    case ServedDisplay::Start::AlreadyRuns:
+        return 1;
+    case ServedDisplay::Start::BadSettings:
+        return 2;
+    case ServedDisplay::Start::Started:
+        break;
+    }
+    Synchroniser &sync = display.sync();
+    const auto reload = [&display](const QString &why) { display.reload(why, false); };
 
 #ifdef Q_OS_WIN
     // The service control manager's stop and "paramchange", on its own thread.
@@ -193,6 +149,5 @@ int runService(const QString &settingsPath)
         sync.shutDown();
         QCoreApplication::quit();
     });
-    sync.start(*loaded.settings);
     return QCoreApplication::exec();
 }
