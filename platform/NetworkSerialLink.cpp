@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "core/PortNames.h"
 #include "platform/TelnetComPort.h"
+#include "platform/WriteWithoutWaiting.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -449,43 +450,34 @@ bool NetworkSerialLink::isOpen() const
 
 bool NetworkSerialLink::write(const QByteArray &bytes, QString *error)
 {
-    QString reason = Reason::text(QT_TRANSLATE_NOOP("Reason", "the port is not open"));
-    if (m_fd >= 0 && sendAll(m_telnet ? TelnetComPort::escape(bytes) : bytes, 500, &reason))
-        return true;
-    if (error)
-        *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"), m_device,
-                              reason);
-    return false;
+    return sendAllOrSay(m_telnet ? TelnetComPort::escape(bytes) : bytes, error);
 }
 
 SerialLink::Started NetworkSerialLink::startWrite(const QByteArray &bytes, QString *error)
 {
     if (m_fd < 0)
         return write(bytes, error) ? Started::Done : Started::Failed;
-    const QByteArray sent = m_telnet ? TelnetComPort::escape(bytes) : bytes;
-    ssize_t n;
-    {
-        const std::lock_guard guard(m_sending);
-        do
-            n = ::send(m_fd, sent.constData(), size_t(sent.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        while (n < 0 && errno == EINTR);
-    }
-    if (n == sent.size())
-        return Started::Done;
-    if (n < 0 && errno != EAGAIN) {
-        if (error)
-            *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"),
-                                  m_device, systemErrorText(errno));
-        return Started::Failed;
-    }
-    m_rest = sent.mid(std::max<qsizetype>(n, 0));
-    return Started::Pending;
+    const std::lock_guard guard(m_sending);
+    const Started started =
+        writeWithoutWaiting(m_telnet ? TelnetComPort::escape(bytes) : bytes, &m_rest,
+                            [this](const char *data, size_t size) {
+                                return ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+                            });
+    if (started == Started::Failed && error)
+        *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"), m_device,
+                              systemErrorText(errno));
+    return started;
 }
 
 bool NetworkSerialLink::finishWrite(QString *error)
 {
+    return sendAllOrSay(std::exchange(m_rest, {}), error);
+}
+
+bool NetworkSerialLink::sendAllOrSay(const QByteArray &sent, QString *error)
+{
     QString reason = Reason::text(QT_TRANSLATE_NOOP("Reason", "the port is not open"));
-    if (m_fd >= 0 && sendAll(std::exchange(m_rest, {}), 500, &reason))
+    if (m_fd >= 0 && sendAll(sent, 500, &reason))
         return true;
     if (error)
         *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"), m_device,

@@ -53,6 +53,8 @@ private:
     void rememberFailure(const QString &device, const LineSettings &line, const QString &reason);
     void readIncoming();
     bool sendAll(const QByteArray &bytes, int timeoutMs, QString *reason);
+    /// sendAll() within 0.5 s, a failure said as the write's.
+    bool sendAllOrSay(const QByteArray &sent, QString *error);
 
     QObject m_context; ///< where the connecting thread's news and the socket's events arrive
     std::shared_ptr<Attempt> m_attempt;

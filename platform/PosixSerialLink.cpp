@@ -3,6 +3,7 @@
 #include "core/Log.h"
 #include "core/Reason.h"
 #include "platform/SystemText.h"
+#include "platform/WriteWithoutWaiting.h"
 
 #include "core/Settings.h"
 
@@ -343,20 +344,14 @@ SerialLink::Started PosixSerialLink::startWrite(const QByteArray &bytes, QString
 {
     if (m_fd < 0)
         return write(bytes, error) ? Started::Done : Started::Failed;
-    ssize_t n;
-    do
-        n = m_io.write(m_fd, bytes.constData(), size_t(bytes.size()));
-    while (n < 0 && errno == EINTR);
-    if (n == bytes.size())
-        return Started::Done;
-    if (n < 0 && errno != EAGAIN) {
-        if (error)
-            *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"),
-                                  m_device, systemErrorText(errno));
-        return Started::Failed;
-    }
-    m_rest = bytes.mid(std::max<qsizetype>(n, 0));
-    return Started::Pending;
+    const Started started =
+        writeWithoutWaiting(bytes, &m_rest, [this](const char *data, size_t size) {
+            return m_io.write(m_fd, data, size);
+        });
+    if (started == Started::Failed && error)
+        *error = Reason::text(QT_TRANSLATE_NOOP("Reason", "Could not write to %1: %2"), m_device,
+                              systemErrorText(errno));
+    return started;
 }
 
 bool PosixSerialLink::finishWrite(QString *error)
